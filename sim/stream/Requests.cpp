@@ -51,7 +51,9 @@ Request Property(bool set, const GUID& propertySet, ULONG id, std::vector<uint8_
     request.Command = set ? SRB_SET_DEVICE_PROPERTY : SRB_GET_DEVICE_PROPERTY;
     const char* name = IsEqualGuid(propertySet, PROPSETID_TUNER) ? PropertyName(id) : nullptr;
     request.Name = std::string(set ? "set " : "get ") + (name ? name : "property " + std::to_string(id));
-    request.Property = PropertyPayload{set, record, record};
+    // A set carries the client's record; a get finds whatever the buffer held.
+    std::vector<uint8_t> data = set ? record : std::vector<uint8_t>(record.size(), StaleDataByte);
+    request.Property = PropertyPayload{set, std::move(record), std::move(data)};
     return request;
 }
 

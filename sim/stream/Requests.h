@@ -23,9 +23,12 @@ Request GetInput();
 Request SetInput(ULONG inputIndex);
 Request GetStatus();
 
-// Any property of any set: the record (header included) is both the
-// property input and the data buffer, as a client passes one structure for
-// both; the header's set, id and flags are filled in.
+// What the data buffer of a get holds before the minidriver answers.
+constexpr uint8_t StaleDataByte = 0xA5;
+
+// Any property of any set: the record (header included) is the property
+// input, with the header's set, id and flags filled in; a set's data buffer
+// holds the same record, a get's holds stale bytes of the record's size.
 Request Property(bool set, const GUID& propertySet, ULONG id, std::vector<uint8_t> record);
 
 // SRB_CHANGE_POWER_STATE with its power IRP.
