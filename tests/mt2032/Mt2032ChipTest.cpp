@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "sim/Kernel.h"
+#include "tests/support/KernelTest.h"
 
 namespace {
+
+class Mt2032Chip : public KernelTest {};
 
 bool WriteTransaction(sim::Mt2032& chip, const std::vector<uint8_t>& bytes)
 {
@@ -48,7 +51,7 @@ const TuneWords KnownTunes[] = {
      247, 3, 198, 3015, 1296750e3 - (1039500e3 + 3015 * 5250e3 / 3780) - 38900e3},
 };
 
-TEST(Mt2032Chip, DecodesOscillatorsFromTheRegisterGroups)
+TEST_F(Mt2032Chip, DecodesOscillatorsFromTheRegisterGroups)
 {
     for (const TuneWords& tune : KnownTunes) {
         sim::Mt2032 chip;
@@ -64,7 +67,7 @@ TEST(Mt2032Chip, DecodesOscillatorsFromTheRegisterGroups)
     }
 }
 
-TEST(Mt2032Chip, WritesAutoIncrementFromTheSubaddressAndStopAtRegister20)
+TEST_F(Mt2032Chip, WritesAutoIncrementFromTheSubaddressAndStopAtRegister20)
 {
     sim::Mt2032 chip;
     EXPECT_TRUE(WriteTransaction(chip, {0x13, 0xA1, 0xA2}));
@@ -80,7 +83,7 @@ TEST(Mt2032Chip, WritesAutoIncrementFromTheSubaddressAndStopAtRegister20)
     EXPECT_EQ(chip.Writes()[0], (std::vector<uint8_t>{0x13, 0xA1, 0xA2}));
 }
 
-TEST(Mt2032Chip, RegisterReadsFollowTheSubaddressAndReportLockAfterSettling)
+TEST_F(Mt2032Chip, RegisterReadsFollowTheSubaddressAndReportLockAfterSettling)
 {
     sim::Mt2032 chip;
     EXPECT_EQ(ReadRegister(chip, 14), 0) << "never programmed";
@@ -96,7 +99,7 @@ TEST(Mt2032Chip, RegisterReadsFollowTheSubaddressAndReportLockAfterSettling)
     EXPECT_NE(ReadRegister(chip, 14), 0);
 }
 
-TEST(Mt2032Chip, PublishesWhatItReceives)
+TEST_F(Mt2032Chip, PublishesWhatItReceives)
 {
     sim::RfEnvironment rf;
     sim::Mt2032 chip(&rf);
@@ -117,7 +120,7 @@ TEST(Mt2032Chip, PublishesWhatItReceives)
     EXPECT_EQ(rf.Tuned.TunedHz, 55225000u + 38900000u - 10700000u);
 }
 
-TEST(Mt2032Chip, SilentChipLeavesItsRegistersAlone)
+TEST_F(Mt2032Chip, SilentChipLeavesItsRegistersAlone)
 {
     sim::Mt2032 chip;
     chip.SetAnswering(false);
