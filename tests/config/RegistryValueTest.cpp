@@ -27,6 +27,7 @@ protected:
     void TearDown() override
     {
         ZwClose(key);
+        sim::DeleteDevice(device);
         KernelTest::TearDown();
     }
 

@@ -20,6 +20,12 @@ protected:
         device = sim::CreateDevice([](DEVICE_OBJECT*, IRP*) { return STATUS_NOT_SUPPORTED; });
     }
 
+    void TearDown() override
+    {
+        sim::DeleteDevice(device);
+        KernelTest::TearDown();
+    }
+
     HANDLE Open()
     {
         HANDLE key = nullptr;
