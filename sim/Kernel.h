@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ public:
     bool Contains(const std::string& fragment) const;
 
 private:
+    mutable std::mutex mutex_;  // violations may come from other threads
     std::vector<std::string> messages_;
     ViolationHandler previous_;
 };
@@ -49,6 +51,9 @@ private:
     KIRQL previous_;
 };
 
+// Spin locks the calling thread holds (acquired and not yet released).
+uint32_t HeldSpinLockCount();
+
 // ---- Virtual clock ------------------------------------------------------------
 // Nothing sleeps: waits advance the clock. Advancing it fires the timers that
 // fall due, runs their DPCs at DISPATCH_LEVEL and then queued work items at
@@ -59,6 +64,8 @@ void SetSystemTime(int64_t time);
 void AdvanceClock(int64_t interval);   // 100 ns units
 void AdvanceClockMs(uint32_t milliseconds);
 void RunPendingWork();                 // queued DPCs and work items, now
+// A wait that nobody satisfies fails after this much real time (default 5 s).
+void SetWaitWatchdog(uint32_t milliseconds);
 
 // ---- Pool --------------------------------------------------------------------
 struct PoolBlock {
@@ -82,6 +89,11 @@ using DispatchRoutine = std::function<NTSTATUS(DEVICE_OBJECT* device, IRP* irp)>
 DEVICE_OBJECT* CreateDevice(DispatchRoutine dispatch, CCHAR stackSize = 1);
 void DeleteDevice(DEVICE_OBJECT* device);
 void CompleteRequest(IRP* irp);  // IoCompleteRequest: runs the completion routines upwards
+void MarkIrpPending(IRP* irp);   // IoMarkIrpPending, for dispatch routines that return STATUS_PENDING
+// IRPs and work items come from the pool too; these faults are counted apart
+// from the pool's and cleared with ClearPoolFaults.
+void FailNthIrpAllocation(uint32_t n);       // 1 = the next IoAllocateIrp fails
+void FailNthWorkItemAllocation(uint32_t n);  // 1 = the next IoAllocateWorkItem fails
 uint64_t OutstandingIrpCount();
 
 // ---- Life of a test -------------------------------------------------------------
