@@ -1,14 +1,31 @@
 #include "tools/tvtuner/Vcd.h"
 
 #include <algorithm>
+#include <string>
 
 namespace tvtuner {
+
+namespace {
+
+// The coarsest unit that still places every quarter bit exactly: viewers and
+// decoders sample at the timescale, and a wait of seconds at 1 ns is billions
+// of samples.
+int64_t TimescaleNs(int64_t halfBitNs)
+{
+    for (int64_t unit : {1000, 100, 10}) {
+        if ((halfBitNs / 2) % unit == 0) return unit;
+    }
+    return 1;
+}
+
+}  // namespace
 
 VcdWriter::VcdWriter(std::ostream& out, uint32_t busClockHz)
     : out_(out), halfBitNs_(500000000LL / std::max<uint32_t>(busClockHz, 1))
 {
+    unitNs_ = TimescaleNs(halfBitNs_);
     out_ << "$date tvtuner simulated bus $end\n"
-         << "$timescale 1 ns $end\n"
+         << "$timescale " << (unitNs_ == 1000 ? "1 us" : std::to_string(unitNs_) + " ns") << " $end\n"
          << "$scope module i2c $end\n"
          << "$var wire 1 ! scl $end\n"
          << "$var wire 1 \" sda $end\n"
@@ -22,7 +39,7 @@ void VcdWriter::Level(int64_t ns, bool scl, bool sda)
 {
     if (scl == scl_ && sda == sda_) return;
     if (ns != lastWrittenNs_) {
-        out_ << '#' << ns << '\n';
+        out_ << '#' << ns / unitNs_ << '\n';
         lastWrittenNs_ = ns;
     }
     if (scl != scl_) out_ << (scl ? '1' : '0') << "!\n";
@@ -44,7 +61,7 @@ void VcdWriter::Bit(bool value)
 
 void VcdWriter::Add(const WireSegment& segment)
 {
-    int64_t at = segment.Time * 100;
+    int64_t at = (segment.Time * 100 + unitNs_ - 1) / unitNs_ * unitNs_;
     if (!busHeld_) nowNs_ = std::max(nowNs_ + halfBitNs_, at);
 
     if (busHeld_) {
@@ -66,7 +83,7 @@ void VcdWriter::Add(const WireSegment& segment)
 
 void VcdWriter::AddStop(int64_t time)
 {
-    nowNs_ = std::max(nowNs_, time * 100);
+    nowNs_ = std::max(nowNs_, (time * 100 + unitNs_ - 1) / unitNs_ * unitNs_);
     Level(nowNs_, false, false);
     nowNs_ += halfBitNs_ / 2;
     Level(nowNs_, true, false);
@@ -78,7 +95,7 @@ void VcdWriter::AddStop(int64_t time)
 void VcdWriter::Finish()
 {
     if (busHeld_) AddStop(nowNs_ / 100);
-    out_ << '#' << (nowNs_ + halfBitNs_) << '\n';
+    out_ << '#' << (nowNs_ + halfBitNs_) / unitNs_ << '\n';
     out_.flush();
 }
 

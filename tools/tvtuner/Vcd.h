@@ -37,6 +37,7 @@ private:
 
     std::ostream& out_;
     int64_t halfBitNs_;
+    int64_t unitNs_ = 1;     // the timescale
     int64_t nowNs_ = 0;      // end of what has been drawn
     bool busHeld_ = false;   // a segment ended without STOP
     bool scl_ = true;

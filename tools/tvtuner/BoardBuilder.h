@@ -1,0 +1,27 @@
+// Turns the board the command line describes into a simulated board: the
+// chips it carries, the driver key, the antenna, and the faults to inject.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "sim/Board.h"
+#include "tools/tvtuner/BoardSpec.h"
+
+namespace tvtuner {
+
+// The module model and address actually fitted, as the board says; none when
+// the board names no catalogue model (the driver will find none either).
+struct FittedModule {
+    uint32_t Model = 0;
+    uint8_t Address = 0;
+};
+std::optional<FittedModule> ModuleOf(const BoardSpec& spec);
+std::optional<uint8_t> EepromAddressOf(const BoardSpec& spec);
+
+sim::BoardDescription Describe(const BoardSpec& spec);
+
+// Faults of the bridge and the chips, armed on the board before the start.
+void ArmFaults(const BoardSpec& spec, sim::Board& board);
+
+}  // namespace tvtuner

@@ -1,0 +1,14 @@
+// The board a command line describes: the built-in board when no board file
+// is given, then every board option in the order given.
+#pragma once
+
+#include <vector>
+
+#include "tools/tvtuner/BoardSpec.h"
+#include "tools/tvtuner/Options.h"
+
+namespace tvtuner {
+
+BoardSpec BuildBoard(const std::vector<BoardLayer>& layers);
+
+}  // namespace tvtuner
