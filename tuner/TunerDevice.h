@@ -36,6 +36,12 @@ public:
     // Construction from the registry and the board EEPROM (config/).
     TunerDevice(DEVICE_OBJECT* registryDevice, I2cClient* client, uint32_t* code);
 
+    // Sets the virtual table, for test support that fills the fields of a
+    // zero-filled object by hand. The records with const members must be
+    // initialised; they are zeroed, as the memory already is.
+    enum class BareObject { Tag };
+    explicit TunerDevice(BareObject) : FilterTopology{}, PropertyItems{}, PropertySet{} {}
+
     // The AGC cycle's tick, called by the timer's DPC (tuner/AgcCycle.cpp).
     virtual void AgcTick();
 
@@ -52,6 +58,9 @@ public:
     bool WriteAuxiliaryByte(uint8_t* pllWord, bool pllWriteResult);
     void StartAgcCycle();
     void StopAgcCycle();
+    // Stops the AGC timer and its pending write for good and frees both;
+    // PASSIVE_LEVEL. Also the device stop's way of ending the cycle.
+    void DestroyAgcTimer();
 
     // Standard and mode selection (tuner/StandardSelection.cpp).
     bool SetVideoStandard(uint32_t standard);
