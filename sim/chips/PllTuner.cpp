@@ -15,6 +15,11 @@ struct ModuleData {
     uint32_t NominalIfHz;  // the IF its filter passes without a demodulator's say
 };
 
+// Model 1 switches its filters for SECAM L' by the band byte's low bits.
+constexpr uint32_t SecamSwitchModel = 1;
+constexpr uint8_t SecamL1Port = 0x02;
+constexpr uint32_t SecamL1IfHz = 33950000;
+
 // The modules by catalogue model; 17 is the synthesizer and has no entry of
 // its own here.
 constexpr ModuleData Modules[36] = {
@@ -85,6 +90,7 @@ PllTuner::PllTuner(RfEnvironment* rf, uint32_t model) : rf_(rf)
 void PllTuner::SetModel(uint32_t model)
 {
     const ModuleData& module = Modules[model < 36 ? model : 0];
+    secamSwitch_ = model == SecamSwitchModel;
     layout_ = module.Bands;
     offsetGroup_ = module.Status;
     nominalIfHz_ = module.NominalIfHz;
@@ -218,6 +224,7 @@ bool PllTuner::BandMatches() const
 uint32_t PllTuner::IntermediateHz() const
 {
     if (Fm()) return FmIntermediateHz;
+    if (secamSwitch_ && (bandByte_ & 0x0F) == SecamL1Port) return SecamL1IfHz;
     if (demodulator_ != nullptr && demodulator_->PictureIfHz() != 0) return demodulator_->PictureIfHz();
     return nominalIfHz_;
 }

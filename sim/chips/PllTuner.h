@@ -100,6 +100,7 @@ private:
     BandLayout layout_ = BandLayout::HighNibble;
     OffsetGroup offsetGroup_ = OffsetGroup::OffsetPlusTwo;
     uint32_t nominalIfHz_ = 38900000;
+    bool secamSwitch_ = false;
 
     std::optional<uint8_t> pinned_;
     uint32_t refusedWrites_ = 0;

@@ -1,0 +1,64 @@
+#include "tests/support/TunerBuilder.h"
+
+#include <new>
+
+#include "sim/Kernel.h"
+
+TunerBuilder::TunerBuilder(uint32_t model) : TunerBuilder(TunerOptions{model}) {}
+
+TunerBuilder::TunerBuilder(const TunerOptions& options)
+    : Pll(&Rf, options.Model), Demodulator(&Rf), tunerAddress_(options.Address)
+{
+    Pll.AttachDemodulator(&Demodulator);
+    Bus().Attach(options.Address, options.TunerChip != nullptr ? options.TunerChip : &Pll);
+    Bus().Attach(IfDemodulatorAddress, &Demodulator);
+    // The class driver's device object, which the work items are queued for.
+    workItemDevice_ = sim::CreateDevice([](DEVICE_OBJECT*, IRP*) { return STATUS_NOT_SUPPORTED; });
+
+    tuner_ = ::new (block_) TunerDevice(TunerDevice::BareObject::Tag);
+    TunerDevice& tuner = *tuner_;
+    tuner.PowerState = PowerDeviceD0;
+    tuner.TunerAddress = options.Address;
+    tuner.InterCarrierMode = options.InterCarrierMode;
+    tuner.Model = options.Model;
+    tuner.Client = Client();
+    tuner.WorkItemDevice = workItemDevice_;
+
+    // Construction runs on the bus that the device start opened.
+    Client()->OpenBusWithRetry();
+    tuner.ConfigureModel(options.Model);
+    Client()->SetAddress(options.Address);
+    uint32_t standard = tuner.TvCaps.StandardsSupported;
+    if (tuner.StandardCount != 1) {
+        uint32_t lowest = standard & (~standard + 1);
+        tuner.DefaultStandard = options.DefaultStandard.value_or(lowest) & 0xFF;
+        standard = tuner.DefaultStandard;
+    }
+    tuner.CurrentStandard = standard;
+    tuner.SetVideoStandard(standard);
+    Client()->CloseBus();
+}
+
+TunerBuilder::~TunerBuilder()
+{
+    tuner_->DestroyAgcTimer();
+    Bus().Detach(IfDemodulatorAddress);
+    Bus().Detach(tunerAddress_);
+    sim::DeleteDevice(workItemDevice_);
+}
+
+std::vector<std::vector<uint8_t>> TunerBuilder::WritesTo(uint8_t address) const
+{
+    std::vector<std::vector<uint8_t>> writes;
+    for (const sim::BusSegment& segment : bench_.Bus.Trace()) {
+        if (segment.Address == (address & 0xFE) && !segment.Read) writes.push_back(segment.Data);
+    }
+    return writes;
+}
+
+void TunerBuilder::ClearRecords()
+{
+    Bus().ClearTrace();
+    Pll.ClearWrites();
+    Demodulator.ClearWrites();
+}
