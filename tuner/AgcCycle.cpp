@@ -59,16 +59,23 @@ void FillAuxiliaryWrite(uint8_t* bytes, uint32_t divider, uint8_t auxiliaryByte)
     bytes[3] = auxiliaryByte;
 }
 
+// Bits of AgcWritePending.
+constexpr uint32_t WriteQueued = 1;
+constexpr uint32_t TearingDown = 2;
+
 // PASSIVE_LEVEL, on a system worker thread.
 void NTAPI PerformAgcWrite(DEVICE_OBJECT*, PVOID context)
 {
     TunerDevice* tuner = static_cast<TunerDevice*>(context);
     tuner->Client->WriteBytes(4, tuner->AgcWriteBytes);
-    // Signal before clearing the flag: once the flag is clear a tick may
-    // queue the next write and reset the event, and this worker must be done
-    // with both by then.
-    KeSetEvent(&tuner->AgcWriteIdle, 0, FALSE);
-    __atomic_store_n(&tuner->AgcWritePending, 0u, __ATOMIC_RELEASE);
+    // A teardown that found this write pending waits for it and leaves the
+    // item to be freed here, the one place where the item is known to be
+    // done with; signalling is the last touch of the tuner object.
+    IO_WORKITEM* item = tuner->AgcWorkItem;
+    if (__atomic_exchange_n(&tuner->AgcWritePending, 0u, __ATOMIC_ACQ_REL) & TearingDown) {
+        IoFreeWorkItem(item);
+        KeSetEvent(&tuner->AgcWriteIdle, 0, FALSE);
+    }
 }
 
 // DISPATCH_LEVEL, in the tick.
@@ -78,10 +85,7 @@ void QueueAgcWrite(TunerDevice& tuner, uint8_t auxiliaryByte)
     if (__atomic_load_n(&tuner.AgcWritePending, __ATOMIC_ACQUIRE) != 0) return;
 
     FillAuxiliaryWrite(tuner.AgcWriteBytes, tuner.Divider, auxiliaryByte);
-    // No one waits on the event while ticks can still come (the teardown
-    // stops the timer first), so it can be reset by initialising it again.
-    KeInitializeEvent(&tuner.AgcWriteIdle, NotificationEvent, FALSE);
-    tuner.AgcWritePending = 1;
+    __atomic_store_n(&tuner.AgcWritePending, WriteQueued, __ATOMIC_RELEASE);
     IoQueueWorkItem(tuner.AgcWorkItem, PerformAgcWrite, DelayedWorkQueue, &tuner);
 }
 
@@ -118,7 +122,6 @@ void TunerDevice::StartAgcCycle()
         PeriodicTimer* timer = new PeriodicTimer;
         if (timer != nullptr) {
             AgcWritePending = 0;
-            KeInitializeEvent(&AgcWriteIdle, NotificationEvent, TRUE);
             AgcWorkItem = WorkItemDevice != nullptr ? IoAllocateWorkItem(WorkItemDevice) : nullptr;
             AgcTimer = timer;
             // Without its work item the cycle could write nothing; without a
@@ -144,10 +147,13 @@ void TunerDevice::DestroyAgcTimer()
     AgcTimer = nullptr;
 
     if (AgcWorkItem != nullptr) {
-        if (__atomic_load_n(&AgcWritePending, __ATOMIC_ACQUIRE) != 0)
+        KeInitializeEvent(&AgcWriteIdle, NotificationEvent, FALSE);
+        if (__atomic_fetch_or(&AgcWritePending, TearingDown, __ATOMIC_ACQ_REL) & WriteQueued)
             KeWaitForSingleObject(&AgcWriteIdle, Executive, KernelMode, FALSE, nullptr);
-        IoFreeWorkItem(AgcWorkItem);
+        else
+            IoFreeWorkItem(AgcWorkItem);
         AgcWorkItem = nullptr;
+        AgcWritePending = 0;
     }
 }
 

@@ -154,9 +154,11 @@ public:
     // driver's device object, set at device start.
     DEVICE_OBJECT* WorkItemDevice;
     IO_WORKITEM* AgcWorkItem;
-    uint32_t AgcWritePending;  // 1 while a tick's write waits for its work item
+    // Bit 0: a tick's write waits for its work item or is being performed;
+    // bit 1: the cycle is torn down, so that work item frees itself.
+    uint32_t AgcWritePending;
     uint8_t AgcWriteBytes[4];
-    KEVENT AgcWriteIdle;       // signalled while no write is pending
+    KEVENT AgcWriteIdle;       // the teardown waits here for a pending write
 
     // The standard or the mode changed since the last successful tune, so a
     // frequency set for the current frequency still has to tune (properties/).

@@ -2,6 +2,11 @@
 // SECAM L modules, on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
 #include "platform/KernelStreaming.h"
 #include "sim/Kernel.h"
 #include "tests/support/KernelTest.h"
@@ -363,6 +368,86 @@ TEST_F(AgcCycle, TeardownWaitsForTheQueuedWrite)
     sim::AdvanceClockMs(100);
     EXPECT_EQ(bench.Pll.AuxiliaryWrites().size(), 2u);
     IoFreeWorkItem(probe->Item);
+}
+
+void WaitUntil(const std::atomic<bool>& flag)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!flag && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(flag.load());
+}
+
+// Lets a held processor go on after a while, so that a teardown on this
+// thread finds it still busy.
+void ReleaseLater(std::atomic<bool>& hold)
+{
+    std::thread([&hold] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        hold = false;
+    }).detach();
+}
+
+// The tick's DPC is queued behind another DPC that holds a second processor
+// when the cycle ends: the teardown takes it out of the queue and waits for
+// the processor before the timer's memory goes.
+struct HeldDpc {
+    KDPC Dpc;
+    KTIMER Timer;
+    std::atomic<bool> Hold{true};
+    std::atomic<bool> Entered{false};
+};
+
+void NTAPI HoldProcessor(KDPC*, PVOID context, PVOID, PVOID)
+{
+    auto* held = static_cast<HeldDpc*>(context);
+    held->Entered = true;
+    while (held->Hold) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TEST_F(AgcCycle, TeardownTakesTheQueuedTickOutOfTheQueue)
+{
+    TunerBuilder bench(12);
+    auto held = std::make_unique<HeldDpc>();
+    KeInitializeDpc(&held->Dpc, HoldProcessor, held.get());
+    KeInitializeTimerEx(&held->Timer, NotificationTimer);
+    KeSetTimerEx(&held->Timer, RtlConvertLongToLargeInteger(-10 * Ms), 0, &held->Dpc);
+    StartSecamL(bench);
+
+    std::thread processor([] { sim::AdvanceClockMs(10); });
+    WaitUntil(held->Entered);
+    ReleaseLater(held->Hold);
+    bench.Tuner().StopAgcCycle();
+    processor.join();
+
+    EXPECT_EQ(bench.Tuner().AgcTimer, nullptr);
+    EXPECT_EQ(TimerBlocksInPool(), 0u);
+    // Only the tune's own auxiliary write: the tick never ran.
+    EXPECT_EQ(bench.Pll.AuxiliaryWrites().size(), 1u);
+}
+
+// The tick's write is under way on another processor when the cycle ends:
+// the teardown waits for it, and the write frees its own work item.
+TEST_F(AgcCycle, TeardownWaitsForAWriteOnAnotherProcessor)
+{
+    TunerBuilder bench(12);
+    StartSecamL(bench);
+    std::atomic<bool> hold{true};
+    std::atomic<bool> writing{false};
+    bench.Bus().AddListener([&](const sim::BusSegment& segment) {
+        if (segment.Address != TunerAddress) return;
+        writing = true;
+        while (hold) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+
+    std::thread processor([] { sim::AdvanceClockMs(10); });
+    WaitUntil(writing);
+    ReleaseLater(hold);
+    bench.Tuner().StopAgcCycle();
+    // The write was done before the teardown returned.
+    EXPECT_FALSE(hold.load());
+    EXPECT_EQ(bench.Pll.AuxiliaryWrites().size(), 2u);
+    EXPECT_EQ(bench.Tuner().AgcWorkItem, nullptr);
+    processor.join();
 }
 
 }  // namespace

