@@ -1,5 +1,6 @@
 #include "tests/support/TunerBuilder.h"
 
+#include <cstdlib>
 #include <new>
 
 #include "sim/Kernel.h"
@@ -15,6 +16,7 @@ TunerBuilder::TunerBuilder(const TunerOptions& options)
     // The class driver's device object, which the work items are queued for.
     workItemDevice_ = sim::CreateDevice([](DEVICE_OBJECT*, IRP*) { return STATUS_NOT_SUPPORTED; });
 
+    block_ = std::calloc(1, sizeof(TunerDevice));
     tuner_ = ::new (block_) TunerDevice(TunerDevice::BareObject::Tag);
     TunerDevice& tuner = *tuner_;
     tuner.PowerState = PowerDeviceD0;
@@ -45,6 +47,7 @@ TunerBuilder::~TunerBuilder()
     Bus().Detach(IfDemodulatorAddress);
     Bus().Detach(tunerAddress_);
     sim::DeleteDevice(workItemDevice_);
+    std::free(block_);
 }
 
 std::vector<std::vector<uint8_t>> TunerBuilder::WritesTo(uint8_t address) const

@@ -59,7 +59,9 @@ public:
 private:
     I2cBench bench_;
     DEVICE_OBJECT* workItemDevice_ = nullptr;
-    alignas(TunerDevice) uint8_t block_[sizeof(TunerDevice)] = {};
+    // From calloc, so that no compiler takes the zeros for dead stores when
+    // the object's lifetime begins.
+    void* block_ = nullptr;
     TunerDevice* tuner_ = nullptr;
     uint8_t tunerAddress_ = 0;
 };

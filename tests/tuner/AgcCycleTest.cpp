@@ -150,13 +150,15 @@ TEST_F(AgcCycle, ReTuneRestartsTheCycleWithTheNewDivider)
     TunerDevice& tuner = bench.Tuner();
     sim::AdvanceClockMs(700);
     bench.Pll.ClearWrites();
+    EXPECT_EQ(tuner.AgcTickCount, 2u);
 
     ASSERT_TRUE(tuner.TuneFrequency(471250000));
     EXPECT_EQ(bench.Pll.Writes().size(), 1u);
     EXPECT_EQ(tuner.AgcState, 2);
     sim::AdvanceClockMs(700);
-    // The next tick (710 ms) writes 0xC0 with the new divider, then 0x40 and 0x60.
-    std::vector<std::pair<int64_t, uint8_t>> expected = {{710, 0xC0}, {1330, 0x40}, {1380, 0x60}};
+    // The next tick (710 ms) writes 0xC0 with the new divider, then 0x40 and
+    // 0x60; the two ticks counted since 0x60 shorten the wait for 0x40.
+    std::vector<std::pair<int64_t, uint8_t>> expected = {{710, 0xC0}, {1310, 0x40}, {1360, 0x60}};
     EXPECT_EQ(AuxiliaryWritesSince(bench.Pll, start), expected);
     for (size_t i = 1; i < bench.Pll.Writes().size(); ++i) {
         const Bytes& bytes = bench.Pll.Writes()[i].Bytes;
@@ -416,13 +418,15 @@ TEST_F(AgcCycle, TeardownTakesTheQueuedTickOutOfTheQueue)
     std::thread processor([] { sim::AdvanceClockMs(10); });
     WaitUntil(held->Entered);
     ReleaseLater(held->Hold);
-    bench.Tuner().StopAgcCycle();
+    // As the device stop ends it, with the cycle still in state 2.
+    bench.Tuner().DestroyAgcTimer();
     processor.join();
 
     EXPECT_EQ(bench.Tuner().AgcTimer, nullptr);
     EXPECT_EQ(TimerBlocksInPool(), 0u);
-    // Only the tune's own auxiliary write: the tick never ran.
+    // The tick never ran: no write beyond the tune's own, and no state change.
     EXPECT_EQ(bench.Pll.AuxiliaryWrites().size(), 1u);
+    EXPECT_EQ(bench.Tuner().AgcState, 2);
 }
 
 // The tick's write is under way on another processor when the cycle ends:

@@ -185,7 +185,6 @@ TEST_F(TuningStatus, SynthesizerStatusIsReadAtRegister14)
     EXPECT_EQ(trace[0].Data, std::vector<uint8_t>{0x0E});
     EXPECT_EQ(trace[1].Address, TunerAddress);
     EXPECT_TRUE(trace[1].Read);
-    EXPECT_TRUE(trace[1].RepeatedStart);
     EXPECT_EQ(trace[1].Data.size(), 1u);
 }
 
