@@ -3,15 +3,30 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/KernelStreaming.h"
 #include "sim/Kernel.h"
 
 TunerBuilder::TunerBuilder(uint32_t model) : TunerBuilder(TunerOptions{model}) {}
 
 TunerBuilder::TunerBuilder(const TunerOptions& options)
-    : Pll(&Rf, options.Model), Demodulator(&Rf), tunerAddress_(options.Address)
+    : Pll(&Rf, options.Model), Synthesizer(&Rf), Demodulator(&Rf), tunerAddress_(options.Address)
 {
-    Pll.AttachDemodulator(&Demodulator);
-    Bus().Attach(options.Address, options.TunerChip != nullptr ? options.TunerChip : &Pll);
+    sim::I2cDevice* chip = options.TunerChip;
+    if (options.Model == Mt2032Model) {
+        Demodulator.SetCodeTable(sim::IfDemodulator::CodeTable::Mt2032);
+        if (chip == nullptr) {
+            chip = &Synthesizer;
+            Demodulator.OnProgrammed([this] { FollowTheBoard(); });
+            Bridge().AddNotificationListener([this](const sim::BridgeNotification& notification) {
+                if (notification.Kind != I2C_NOTIFY_MODE) return;
+                radio_ = notification.Value == KSPROPERTY_TUNER_MODE_FM_RADIO;
+                FollowTheBoard();
+            });
+        }
+    } else {
+        Pll.AttachDemodulator(&Demodulator);
+    }
+    Bus().Attach(options.Address, chip != nullptr ? chip : &Pll);
     Bus().Attach(IfDemodulatorAddress, &Demodulator);
     // The class driver's device object, which the work items are queued for.
     workItemDevice_ = sim::CreateDevice([](DEVICE_OBJECT*, IRP*) { return STATUS_NOT_SUPPORTED; });
@@ -48,6 +63,14 @@ TunerBuilder::~TunerBuilder()
     Bus().Detach(tunerAddress_);
     sim::DeleteDevice(workItemDevice_);
     std::free(block_);
+}
+
+void TunerBuilder::FollowTheBoard()
+{
+    constexpr uint32_t RadioIfHz = 10700000;
+    constexpr uint32_t DefaultPictureIfHz = 38900000;
+    uint32_t pictureIf = Demodulator.PictureIfHz();
+    Synthesizer.SetSecondIf(radio_ ? RadioIfHz : (pictureIf != 0 ? pictureIf : DefaultPictureIfHz), radio_);
 }
 
 std::vector<std::vector<uint8_t>> TunerBuilder::WritesTo(uint8_t address) const

@@ -1,8 +1,9 @@
 // A TunerDevice for one catalogue model on a simulated capture bridge and
-// bus, with the tuner module and the IF demodulator on the bus, built in a
-// zero-filled block the way construction builds it: client, address,
-// carrier mode and work-item device set, ConfigureModel run, then the first
-// standard programmed on the open bus. Create it inside a test body:
+// bus, with the tuner module (the PLL tuner, or the synthesizer for model
+// 17) and the IF demodulator on the bus, built in a zero-filled block the
+// way construction builds it: client, address, carrier mode and work-item
+// device set, ConfigureModel run, then the first standard programmed on the
+// open bus. Create it inside a test body:
 //
 //     TunerBuilder bench(12);
 //     bench.Tuner().TuneFrequency(55250000);
@@ -15,6 +16,7 @@
 
 #include "sim/RfEnvironment.h"
 #include "sim/chips/IfDemodulator.h"
+#include "sim/chips/Mt2032.h"
 #include "sim/chips/PllTuner.h"
 #include "tests/support/I2cBench.h"
 #include "tuner/TunerDevice.h"
@@ -26,7 +28,7 @@ struct TunerOptions {
     // The registry's default standard (only its low 8 bits count); by default
     // the model's lowest standard.
     std::optional<uint32_t> DefaultStandard;
-    // Replaces the PLL tuner model at the tuner address (the synthesizer).
+    // Replaces the chip model at the tuner address.
     sim::I2cDevice* TunerChip = nullptr;
 };
 
@@ -54,10 +56,16 @@ public:
     // Declared before the chips that refer to it.
     sim::RfEnvironment Rf;
     sim::PllTuner Pll;
+    sim::Mt2032 Synthesizer;
     sim::IfDemodulator Demodulator;
 
 private:
+    // The synthesizer's second IF is what the stage behind it listens at:
+    // the demodulator's picture IF, or the radio IF when the board is in FM.
+    void FollowTheBoard();
+
     I2cBench bench_;
+    bool radio_ = false;
     DEVICE_OBJECT* workItemDevice_ = nullptr;
     // From calloc, so that no compiler takes the zeros for dead stores when
     // the object's lifetime begins.
