@@ -40,6 +40,8 @@ bool I2cClient::CloseBus()
 bool I2cClient::OpenBusWithRetry()
 {
     FirstOpenFailure = 0;
+    // An interface that was never obtained will not appear by waiting.
+    if (!BridgeUsable(*this)) return false;
     bool failedBefore = false;
     for (;;) {
         if (OpenBus()) return true;

@@ -2,6 +2,8 @@
 // and the checks a careful bridge makes on every call.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "i2c/BridgeInterface.h"
 #include "platform/Kernel.h"
 #include "sim/bus/CaptureBridge.h"
@@ -41,6 +43,19 @@ NTSTATUS QueryInterface(DEVICE_OBJECT* device, const GUID& type, USHORT size, US
 
 class CaptureBridgeTest : public KernelTest {
 protected:
+    // The simulated kernel starts afresh in SetUp, so the device comes after it.
+    void SetUp() override
+    {
+        KernelTest::SetUp();
+        bridge = std::make_unique<sim::CaptureBridge>(bus);
+    }
+
+    void TearDown() override
+    {
+        bridge.reset();
+        KernelTest::TearDown();
+    }
+
     I2CControl Call(ULONG command, BYTE data, ULONG flags, DWORD cookie, NTSTATUS expectReturned = STATUS_SUCCESS)
     {
         I2CControl control = {};
@@ -49,14 +64,14 @@ protected:
         control.Flags = flags;
         control.dwCookie = cookie;
         control.ClockRate = 10000;
-        EXPECT_EQ(sim::CaptureBridge::I2cAccess(bridge.Device(), &control), expectReturned);
+        EXPECT_EQ(sim::CaptureBridge::I2cAccess(bridge->Device(), &control), expectReturned);
         return control;
     }
 
     DWORD Open()
     {
         I2CControl control = {};
-        EXPECT_EQ(sim::CaptureBridge::I2cOpen(bridge.Device(), TRUE, &control), STATUS_SUCCESS);
+        EXPECT_EQ(sim::CaptureBridge::I2cOpen(bridge->Device(), TRUE, &control), STATUS_SUCCESS);
         EXPECT_EQ(control.Status, I2C_STATUS_NOERROR);
         return control.dwCookie;
     }
@@ -66,12 +81,12 @@ protected:
         I2CControl control = {};
         control.dwCookie = cookie;
         control.ClockRate = 10000;
-        EXPECT_EQ(sim::CaptureBridge::I2cOpen(bridge.Device(), FALSE, &control), STATUS_SUCCESS);
+        EXPECT_EQ(sim::CaptureBridge::I2cOpen(bridge->Device(), FALSE, &control), STATUS_SUCCESS);
         return control;
     }
 
     sim::I2cBus bus;
-    sim::CaptureBridge bridge{bus};
+    std::unique_ptr<sim::CaptureBridge> bridge;
 };
 
 TEST_F(CaptureBridgeTest, AnswersTheInterfaceQueryAsConfigured)
@@ -116,12 +131,12 @@ TEST_F(CaptureBridgeTest, AnswersTheInterfaceQueryAsConfigured)
 TEST_F(CaptureBridgeTest, CountsReferencesAndCatchesOneReleaseTooMany)
 {
     I2CINTERFACE record = {};
-    ASSERT_EQ(QueryInterface(bridge.Device(), GUID_I2C_INTERFACE, 24, 1, &record), STATUS_SUCCESS);
+    ASSERT_EQ(QueryInterface(bridge->Device(), GUID_I2C_INTERFACE, 24, 1, &record), STATUS_SUCCESS);
     record.InterfaceReference(record.Context);
-    EXPECT_EQ(bridge.InterfaceReferences(), 2);
+    EXPECT_EQ(bridge->InterfaceReferences(), 2);
     record.InterfaceDereference(record.Context);
     record.InterfaceDereference(record.Context);
-    EXPECT_EQ(bridge.InterfaceReferences(), 0);
+    EXPECT_EQ(bridge->InterfaceReferences(), 0);
 
     sim::ViolationCapture violations;
     record.InterfaceDereference(record.Context);
@@ -134,21 +149,21 @@ TEST_F(CaptureBridgeTest, LendsTheBusToOneOwnerAtATime)
     ASSERT_NE(first, 0u);
 
     I2CControl second = {};
-    EXPECT_EQ(sim::CaptureBridge::I2cOpen(bridge.Device(), TRUE, &second), STATUS_SUCCESS);
+    EXPECT_EQ(sim::CaptureBridge::I2cOpen(bridge->Device(), TRUE, &second), STATUS_SUCCESS);
     EXPECT_EQ(second.Status, I2C_STATUS_ERROR);
     EXPECT_EQ(second.dwCookie, 0u);
     EXPECT_EQ(Call(I2C_COMMAND_WRITE, 0xC0, I2C_FLAGS_START, first + 1).Status, I2C_STATUS_ERROR);
     EXPECT_EQ(Close(first + 1).Status, I2C_STATUS_ERROR);
-    EXPECT_TRUE(bridge.IsOpen());
+    EXPECT_TRUE(bridge->IsOpen());
 
     EXPECT_EQ(Close(first).Status, I2C_STATUS_NOERROR);
-    EXPECT_FALSE(bridge.IsOpen());
+    EXPECT_FALSE(bridge->IsOpen());
     EXPECT_EQ(Call(I2C_COMMAND_WRITE, 0xC0, I2C_FLAGS_START, first).Status, I2C_STATUS_ERROR);
     DWORD again = Open();
     EXPECT_NE(again, 0u);
     EXPECT_NE(again, first);
     EXPECT_TRUE(bus.Trace().empty());
-    EXPECT_EQ(bridge.Counters().Refused, 4u);
+    EXPECT_EQ(bridge->Counters().Refused, 4u);
 }
 
 TEST_F(CaptureBridgeTest, RefusesCallsItCannotCarryOut)
@@ -178,11 +193,11 @@ TEST_F(CaptureBridgeTest, RefusesCallsItCannotCarryOut)
         control.Flags = c.flags;
         control.dwCookie = c.cookie;
         control.ClockRate = c.clockRate;
-        EXPECT_EQ(sim::CaptureBridge::I2cAccess(bridge.Device(), &control), STATUS_SUCCESS);
+        EXPECT_EQ(sim::CaptureBridge::I2cAccess(bridge->Device(), &control), STATUS_SUCCESS);
         EXPECT_EQ(control.Status, I2C_STATUS_ERROR);
     }
     EXPECT_TRUE(bus.Trace().empty());
-    EXPECT_TRUE(bridge.Notifications().empty());
+    EXPECT_TRUE(bridge->Notifications().empty());
 }
 
 TEST_F(CaptureBridgeTest, CarriesOutOneCommandPerCall)
@@ -207,9 +222,9 @@ TEST_F(CaptureBridgeTest, CarriesOutOneCommandPerCall)
     EXPECT_EQ(Call(I2C_COMMAND_STATUS, 0, 0, cookie).Status, I2C_STATUS_ERROR);
     EXPECT_EQ(Call(I2C_COMMAND_RESET, 0, 0, cookie).Status, I2C_STATUS_NOERROR);
     EXPECT_EQ(sim::Describe(bus.Trace()), (Lines{"S C0 W 10", "Sr C0 R 5A~ P", "S C2~ W reset"}));
-    EXPECT_EQ(bridge.Counters().ByteCommands, 5u);
-    EXPECT_EQ(bridge.Counters().StatusPolls, 2u);
-    EXPECT_EQ(bridge.Counters().Resets, 1u);
+    EXPECT_EQ(bridge->Counters().ByteCommands, 5u);
+    EXPECT_EQ(bridge->Counters().StatusPolls, 2u);
+    EXPECT_EQ(bridge->Counters().Resets, 1u);
 }
 
 TEST_F(CaptureBridgeTest, ABusyByteTakesEffectAtThePollThatEndsIt)
@@ -217,7 +232,7 @@ TEST_F(CaptureBridgeTest, ABusyByteTakesEffectAtThePollThatEndsIt)
     sim::RegisterFile chip;
     bus.Attach(0xC0, &chip);
     DWORD cookie = Open();
-    bridge.BusyAtByte(2, 3);
+    bridge->BusyAtByte(2, 3);
 
     Call(I2C_COMMAND_WRITE, 0xC0, I2C_FLAGS_START | I2C_FLAGS_ACK, cookie);
     EXPECT_EQ(Call(I2C_COMMAND_WRITE, 0x07, I2C_FLAGS_ACK | I2C_FLAGS_STOP, cookie).Status, I2C_STATUS_BUSY);
@@ -241,12 +256,12 @@ TEST_F(CaptureBridgeTest, ReportsCallsNoCarefulDriverMakes)
         control.dwCookie = cookie;
         control.ClockRate = 10000;
         control.Reserved[1] = 0xCC;
-        sim::CaptureBridge::I2cAccess(bridge.Device(), &control);
+        sim::CaptureBridge::I2cAccess(bridge->Device(), &control);
         EXPECT_TRUE(violations.Contains("Reserved"));
     }
     {
         sim::ViolationCapture violations;
-        bridge.BusyAtByte(1, sim::Always);
+        bridge->BusyAtByte(1, sim::Always);
         Call(I2C_COMMAND_WRITE, 0xC0, I2C_FLAGS_START, cookie);
         Call(I2C_COMMAND_WRITE, 0x01, 0, cookie);
         EXPECT_TRUE(violations.Contains("still running"));
@@ -257,7 +272,7 @@ TEST_F(CaptureBridgeTest, ReportsCallsNoCarefulDriverMakes)
         sim::IrqlScope raised(DISPATCH_LEVEL);
         Call(I2C_COMMAND_NOTIFY, 2, I2C_NOTIFY_MODE, 0);
         EXPECT_TRUE(violations.Contains("i2cAccess of the capture bridge called at IRQL 2"));
-        bridge.SetMaxIrql(DISPATCH_LEVEL);
+        bridge->SetMaxIrql(DISPATCH_LEVEL);
         Call(I2C_COMMAND_NOTIFY, 2, I2C_NOTIFY_MODE, 0);
         EXPECT_EQ(violations.Messages().size(), 1u);
     }

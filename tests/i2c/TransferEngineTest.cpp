@@ -83,9 +83,13 @@ TEST_F(TransferEngineTest, EveryShapeOfTransferPutsItsSequenceOnTheBus)
         EXPECT_EQ(transfer.Result, TransferDone);
         EXPECT_EQ(Trace(), shape.bus);
         EXPECT_EQ(read, shape.read);
-        for (auto [index, value] : shape.registers) EXPECT_EQ(fresh.Register(index), value) << "register " << int(index);
+        for (auto [index, value] : shape.registers) {
+            EXPECT_EQ(fresh.Register(index), value) << "register " << int(index);
+        }
         EXPECT_EQ(fresh.Subaddress(), shape.subaddress);
-        if (shape.lastWriteByte >= 0) EXPECT_EQ(write.back(), shape.lastWriteByte);
+        if (shape.lastWriteByte >= 0) {
+            EXPECT_EQ(write.back(), shape.lastWriteByte);
+        }
         bench->Bus.Reset();  // a transfer left without STOP holds the bus
         bench->Bus.Detach(ChipAddress);
     }
@@ -123,7 +127,9 @@ TEST_F(TransferEngineTest, EachByteIsOneBridgeCallWithItsPhasesCommandAndFlags)
     for (size_t i = 0; i < calls.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(calls[i].In.Command, expected[i].command);
-        if (expected[i].command == I2C_COMMAND_WRITE) EXPECT_EQ(calls[i].In.Data, expected[i].data);
+        if (expected[i].command == I2C_COMMAND_WRITE) {
+            EXPECT_EQ(calls[i].In.Data, expected[i].data);
+        }
         EXPECT_EQ(calls[i].In.Flags, expected[i].flags);
         EXPECT_EQ(calls[i].In.dwCookie, cookie);
         EXPECT_EQ(calls[i].In.ClockRate, 10000u);
