@@ -202,8 +202,9 @@ void TextOutput::Identify(const Event& event)
 void TextOutput::Tune(const Event& event)
 {
     PrintTrace();
+    uint32_t standard = event["standard"];
     out_ << "\ntuned " << FrequencyText(event["frequency"].get<uint32_t>()) << " ("
-         << ModeName(event["mode"].get<uint32_t>()) << ", " << StandardName(event["standard"].get<uint32_t>()) << "): ";
+         << ModeName(event["mode"].get<uint32_t>()) << (standard != 0 ? ", " + StandardName(standard) : "") << "): ";
     if (!event.contains("locked")) {
         out_ << "no status\n";
     } else if (event["locked"].get<bool>()) {
