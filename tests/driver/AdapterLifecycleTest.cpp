@@ -208,16 +208,6 @@ TEST_F(AdapterLifecycle, RequestsWithoutTheirExtensionsAreRefused)
 // pool block left), and no later request reaches the queue.
 TEST_F(AdapterLifecycle, AFailedStartGivesEverythingBack)
 {
-    // How many pool blocks a good start takes; the last is the second filter array.
-    uint64_t startAllocations = 0;
-    {
-        sim::Board board(BoardFor(Fm1216me));
-        auto adapter = board.CreateAdapter(Driver());
-        uint64_t before = sim::PoolAllocationCount();
-        ASSERT_EQ(adapter->Initialize().Status, STATUS_SUCCESS);
-        startAllocations = sim::PoolAllocationCount() - before;
-    }
-
     struct Case {
         const char* Name;
         std::function<void(sim::Board&, sim::AdapterConfig&)> Spoil;
@@ -228,6 +218,11 @@ TEST_F(AdapterLifecycle, AFailedStartGivesEverythingBack)
         {"no interface",
          [](sim::Board& board, sim::AdapterConfig&) {
              board.Bridge().SetInterfaceOffer(sim::InterfaceOffer::NotOffered);
+         },
+         false},
+        {"interface without routines",
+         [](sim::Board& board, sim::AdapterConfig&) {
+             board.Bridge().SetInterfaceOffer(sim::InterfaceOffer::NoAccessRoutine);
          },
          false},
         {"bus refused",
@@ -242,8 +237,6 @@ TEST_F(AdapterLifecycle, AFailedStartGivesEverythingBack)
              sim::SetRegistryString(board.RealPhysicalDevice(), u"EEPROMAddr", u"0xA0");
          },
          true},
-        {"no memory for the filter arrays",
-         [&](sim::Board&, sim::AdapterConfig&) { sim::FailNthAllocation(uint32_t(startAllocations)); }, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -252,7 +245,6 @@ TEST_F(AdapterLifecycle, AFailedStartGivesEverythingBack)
         c.Spoil(board, config);
         sim::Adapter adapter(Driver(), config);
         EXPECT_EQ(adapter.Initialize().Status, STATUS_NO_SUCH_DEVICE);
-        sim::ClearPoolFaults();
         EXPECT_FALSE(board.Bridge().IsOpen());
         EXPECT_EQ(board.Bridge().InterfaceReferences(), 0);
         if (!c.BusTouched) EXPECT_TRUE(board.Bus().Trace().empty());
@@ -263,6 +255,37 @@ TEST_F(AdapterLifecycle, AFailedStartGivesEverythingBack)
         EXPECT_EQ(adapter.Send(requests::Raw(SRB_UNINITIALIZE_DEVICE)).Status, STATUS_INVALID_DEVICE_STATE);
         EXPECT_EQ(ExtensionOf(adapter).QueueHead.Flink, nullptr);
     }
+}
+
+// Whichever pool allocation of the start fails (among them the filter
+// arrays), the start either copes or fails and gives back the rest.
+TEST_F(AdapterLifecycle, EveryAllocationOfTheStartMayFail)
+{
+    uint64_t startAllocations = 0;
+    {
+        sim::Board board(BoardFor(Fm1216me));
+        auto adapter = board.CreateAdapter(Driver());
+        uint64_t before = sim::PoolAllocationCount();
+        ASSERT_EQ(adapter->Initialize().Status, STATUS_SUCCESS);
+        startAllocations = sim::PoolAllocationCount() - before;
+    }
+    ASSERT_GE(startAllocations, 2u);
+    int failedStarts = 0;
+    for (uint32_t n = 1; n <= startAllocations; ++n) {
+        SCOPED_TRACE(n);
+        sim::Board board(BoardFor(Fm1216me));
+        auto adapter = board.CreateAdapter(Driver());
+        sim::FailNthAllocation(n);
+        NTSTATUS status = adapter->Initialize().Status;
+        sim::ClearPoolFaults();
+        if (status == STATUS_SUCCESS) continue;
+        ++failedStarts;
+        EXPECT_EQ(status, STATUS_NO_SUCH_DEVICE);
+        EXPECT_FALSE(board.Bridge().IsOpen());
+        EXPECT_EQ(board.Bridge().InterfaceReferences(), 0);
+        EXPECT_TRUE(sim::OutstandingPool().empty());
+    }
+    EXPECT_GE(failedStarts, 2);  // at least the two filter arrays are not optional
 }
 
 TEST_F(AdapterLifecycle, AStartCanBeRetriedAfterItFailed)
