@@ -13,7 +13,9 @@
 #include "driver/DeviceExtension.h"
 #include "sim/Registry.h"
 #include "sim/bus/Eeprom.h"
-#include "sim/bus/RegisterFile.h"
+#include "sim/RfEnvironment.h"
+#include "sim/chips/IfDemodulator.h"
+#include "sim/chips/Mt2032.h"
 #include "tests/support/I2cBench.h"
 #include "tests/support/KernelTest.h"
 
@@ -29,7 +31,7 @@ public:
         bench = std::make_unique<I2cBench>();
         bench->Bus.Attach(BoardEepromAddress, &eeprom);
         bench->Bus.Attach(DemodulatorAddress, &demodulator);
-        bench->Bus.Attach(BoardTunerAddress, &tunerChip);
+        bench->Bus.Attach(BoardTunerAddress, &synthesizer);
         extension = std::make_unique<DeviceExtension>();
         std::memset(extension.get(), 0, sizeof(DeviceExtension));
     }
@@ -111,8 +113,10 @@ public:
 
     std::unique_ptr<I2cBench> bench;
     sim::Eeprom eeprom;
-    sim::RegisterFile demodulator;
-    sim::RegisterFile tunerChip;
+    sim::RfEnvironment rf;
+    sim::IfDemodulator demodulator{&rf};
+    // The tuner module: only the synthesizer is written during construction.
+    sim::Mt2032 synthesizer{&rf};
     std::unique_ptr<DeviceExtension> extension;
     TunerDevice* tuner = nullptr;
 };

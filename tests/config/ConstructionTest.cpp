@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "tests/config/ConstructionFixture.h"
+#include "tests/support/PropertyRequest.h"
 
 namespace {
 
@@ -219,9 +220,8 @@ TEST_F(Construction, LeavesATunerReadyInTvModeAddressedAtItsModule)
     // The only traffic: the first standard to the IF demodulator.
     EXPECT_EQ(WritesTo(DemodulatorAddress), std::vector<Bytes>({{0x00, 0x12, 0x70, 0x49}}));
     EXPECT_TRUE(WritesTo(BoardTunerAddress).empty());
-    EXPECT_EQ(demodulator.Register(0), 0x12);
-    EXPECT_EQ(demodulator.Register(1), 0x70);
-    EXPECT_EQ(demodulator.Register(2), 0x49);
+    EXPECT_EQ(demodulator.StandardName(), "B/G");
+    EXPECT_EQ(demodulator.PictureIfHz(), 38900000u);
 }
 
 TEST_F(Construction, TheEepromNamesTheModelAndTunerTypeIsNotRead)
@@ -291,7 +291,7 @@ TEST_F(Construction, TheConfiguredStandardIsKeptWholeAndFallsBackToTheLowestSupp
         {u"16", 0x10, 0x10, {0x00, 0x16, 0x70, 0x49}},
         {u"0x100", 0x100, 0x100, {0x00, 0x16, 0x70, 0x4A}},           // PAL I keeps its bit
         {u"0x80000", 0x80000, 0x80000, {0x00, 0x86, 0x50, 0x53}},     // SECAM L'
-        {u"0x2000", 0x2000, 0x2000, {0x00, 0x16, 0x70, 0x16}},        // SECAM H: last rows
+        {u"0x40000", 0x40000, 0x40000, {0x00, 0x06, 0x50, 0x4B}},     // SECAM L
         {nullptr, 0, 0x1, {0x00, 0x16, 0x70, 0x49}},
         {u"PAL", 0, 0x1, {0x00, 0x16, 0x70, 0x49}},
         {u"0", 0, 0x1, {0x00, 0x16, 0x70, 0x49}},
@@ -340,7 +340,10 @@ TEST_F(Construction, TheSynthesizerGetsItsStartUpImageBeforeTheFirstStandard)
     const Bytes image = {0x00, 0x00, 0x00, 0xFF, 0x0F, 0x1F, 0x00, 0xE4, 0x8C, 0xC3, 0x4E,
                          0xEC, 0x00, 0x00, 0x32, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
     EXPECT_EQ(WritesTo(BoardTunerAddress), std::vector<Bytes>({image}));
-    for (size_t r = 0; r < 21; ++r) EXPECT_EQ(tunerChip.Register(r), image[r + 1]) << r;
+    for (uint8_t r = 0; r < sim::Mt2032::RegisterCount; ++r) {
+        EXPECT_TRUE(synthesizer.WasWritten(r)) << int(r);
+        EXPECT_EQ(synthesizer.Register(r), image[r + 1]) << int(r);
+    }
 
     // NTSC M, the lowest of 0xF01F1, programmed as PAL B with model 17's bytes.
     EXPECT_EQ(tuner->CurrentStandard, 0x1u);
@@ -349,6 +352,104 @@ TEST_F(Construction, TheSynthesizerGetsItsStartUpImageBeforeTheFirstStandard)
     ASSERT_GE(trace.size(), 2u);
     EXPECT_EQ(trace.front().Address, BoardTunerAddress);
     EXPECT_EQ(trace.back().Address, DemodulatorAddress);
+}
+
+
+// ---- Every model -----------------------------------------------------------------
+
+TEST_F(Construction, EveryCatalogueNameBuildsItsModelWithItsCapabilities)
+{
+    struct Row {
+        std::u16string Name;
+        uint32_t Modes;
+        uint32_t Standards;
+        uint32_t TvMin;
+        uint32_t TvMax;
+        uint32_t RadioMin;  // 0 and 0: no FM radio range
+        uint32_t RadioMax;
+    };
+    constexpr uint32_t Tv = 1;
+    constexpr uint32_t TvFm = 3;
+    // clang-format off
+    const Row rows[] = {
+        {u"FI1216MK2",    Tv,   0xD051,  48250000, 855250000, 0,        0        },
+        {u"FI1216MF",     Tv,   0xCD051, 48250000, 855250000, 0,        0        },
+        {u"FM1216MK2",    TvFm, 0xD051,  48250000, 855250000, 87500000, 108000000},
+        {u"FI1236",       Tv,   0x601,   55250000, 801250000, 0,        0        },
+        {u"FM1236",       TvFm, 0x601,   55250000, 801250000, 76000000, 108000000},
+        {u"FI1246",       Tv,   0x101,   45750000, 855250000, 0,        0        },
+        {u"FM1246",       TvFm, 0x101,   45750000, 855250000, 87500000, 108000000},
+        {u"FI1256",       Tv,   0x32121, 49750000, 863250000, 0,        0        },
+        {u"FM1256",       TvFm, 0x32121, 49750000, 863250000, 87500000, 108000000},
+        {u"FI1286",       Tv,   0x3,     91250000, 765250000, 0,        0        },
+        {u"FQ1236MK3",    Tv,   0x601,   55250000, 801250000, 0,        0        },
+        {u"FM1236MK3",    TvFm, 0x601,   55250000, 801250000, 87500000, 108000000},
+        {u"FM1216ME",     TvFm, 0xD2171, 45250000, 864250000, 87500000, 108000000},
+        {u"FQ1216ME",     Tv,   0xD2171, 45250000, 864250000, 0,        0        },
+        {u"FQ1286MK3",    Tv,   0x3,     91250000, 765250000, 0,        0        },
+        {u"FI1256MP",     Tv,   0x120,   45250000, 864250000, 0,        0        },
+        {u"FI1216MP",     Tv,   0x70,    45250000, 864250000, 0,        0        },
+        {u"MT2032",       TvFm, 0xF01F1, 38000000, 863250000, 87500000, 108000000},
+        {u"TAPC-H701P",   Tv,   0x601,   55250000, 801250000, 0,        0        },
+        {u"TAPC-H001P",   TvFm, 0x601,   55250000, 801250000, 76000000, 108000000},
+        {u"TAPC-G701P",   Tv,   0xD051,  48250000, 855250000, 0,        0        },
+        {u"TAPC-G001P",   TvFm, 0xD051,  48250000, 855250000, 87500000, 108000000},
+        {u"TAPC-Q703P",   Tv,   0x32121, 49750000, 863250000, 0,        0        },
+        {u"TAPC-Q001P",   TvFm, 0x32121, 49750000, 863250000, 87500000, 108000000},
+        {u"TAPC-W701P",   Tv,   0x101,   45750000, 855250000, 0,        0        },
+        {u"TAPC-W001P",   TvFm, 0x101,   45750000, 855250000, 87500000, 108000000},
+        {u"TAPC-Q704P",   Tv,   0x120,   45250000, 864250000, 0,        0        },
+        {u"TPI8PSB02P",   TvFm, 0x70,    45250000, 864250000, 87500000, 108000000},
+        {u"TAPC-G702P",   Tv,   0x70,    45250000, 864250000, 0,        0        },
+        {u"TCL2002N-6A",  Tv,   0x601,   55250000, 801250000, 0,        0        },
+        {u"TCL2002N-1F",  TvFm, 0x601,   55250000, 801250000, 76000000, 108000000},
+        {u"TCL2002MB-1F", TvFm, 0x70,    45250000, 864250000, 87500000, 108000000},
+        {u"TCL2002MB-3",  Tv,   0x70,    45250000, 864250000, 0,        0        },
+        {u"TCL2002MI-1F", TvFm, 0x120,   45250000, 864250000, 87500000, 108000000},
+        {u"TCL2002MI-3",  Tv,   0x120,   45250000, 864250000, 0,        0        },
+        {u"TVF6831-DIFF", TvFm, 0x120,   45250000, 864250000, 87500000, 108000000},
+    };
+    // clang-format on
+    static_assert(std::size(rows) == TunerModelCount);
+
+    for (uint32_t model = 0; model < TunerModelCount; ++model) {
+        const Row& row = rows[model];
+        SCOPED_TRACE(std::string(row.Name.begin(), row.Name.end()));
+        Configure(row.Name);
+        ASSERT_EQ(Construct(), ConstructionOk);
+        EXPECT_EQ(tuner->Model, model);
+
+        auto caps = test::GetProperty(*extension, KSPROPERTY_TUNER_CAPS, KSPROPERTY_TUNER_CAPS_S{});
+        EXPECT_EQ(caps.Status, STATUS_SUCCESS);
+        EXPECT_EQ(caps.Data.ModesSupported, row.Modes);
+
+        KSPROPERTY_TUNER_MODE_CAPS_S ask = {};
+        ask.Mode = KSPROPERTY_TUNER_MODE_TV;
+        auto tv = test::GetProperty(*extension, KSPROPERTY_TUNER_MODE_CAPS, ask);
+        ASSERT_EQ(tv.Status, STATUS_SUCCESS);
+        EXPECT_EQ(tv.Data.StandardsSupported, row.Standards);
+        EXPECT_EQ(tv.Data.MinFrequency, row.TvMin);
+        EXPECT_EQ(tv.Data.MaxFrequency, row.TvMax);
+        EXPECT_EQ(tv.Data.TuningGranularity, 62500u);
+        EXPECT_EQ(tv.Data.NumberOfInputs, 2u);
+        EXPECT_EQ(tv.Data.SettlingTime, 150u);
+        EXPECT_EQ(tv.Data.Strategy, 1u);
+
+        ask.Mode = KSPROPERTY_TUNER_MODE_FM_RADIO;
+        auto fm = test::GetProperty(*extension, KSPROPERTY_TUNER_MODE_CAPS, ask);
+        if (row.Modes == Tv) {
+            EXPECT_EQ(fm.Status, STATUS_INVALID_PARAMETER);
+            continue;
+        }
+        ASSERT_EQ(fm.Status, STATUS_SUCCESS);
+        EXPECT_EQ(fm.Data.StandardsSupported, 0u);
+        EXPECT_EQ(fm.Data.MinFrequency, row.RadioMin);
+        EXPECT_EQ(fm.Data.MaxFrequency, row.RadioMax);
+        EXPECT_EQ(fm.Data.TuningGranularity, 50000u);
+        EXPECT_EQ(fm.Data.NumberOfInputs, 0u);
+        EXPECT_EQ(fm.Data.SettlingTime, 150u);
+        EXPECT_EQ(fm.Data.Strategy, 1u);
+    }
 }
 
 }  // namespace
