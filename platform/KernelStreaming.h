@@ -27,7 +27,7 @@ struct KSPROPERTY_ITEM {
         PFNKSHANDLER SetPropertyHandler;
         BOOLEAN SetSupported;
     };
-    const PVOID Values;
+    const void* Values;
     ULONG RelationsCount;
     const KSPROPERTY* Relations;
     PFNKSHANDLER SupportHandler;
@@ -39,7 +39,7 @@ struct KSPROPERTY_SET {
     ULONG PropertiesCount;
     const KSPROPERTY_ITEM* PropertyItem;
     ULONG FastIoCount;
-    const PVOID FastIoTable;
+    const void* FastIoTable;
 };
 
 struct KSTOPOLOGY {
@@ -48,7 +48,7 @@ struct KSTOPOLOGY {
     ULONG TopologyNodesCount;
     const GUID* TopologyNodes;
     ULONG TopologyConnectionsCount;
-    const PVOID TopologyConnections;
+    const void* TopologyConnections;
     const GUID* TopologyNodesNames;
     ULONG Reserved;
 };
