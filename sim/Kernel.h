@@ -49,6 +49,9 @@ private:
     KIRQL previous_;
 };
 
+// Spin locks the calling thread holds (acquired and not yet released).
+uint32_t HeldSpinLockCount();
+
 // ---- Virtual clock ------------------------------------------------------------
 // Nothing sleeps: waits advance the clock. Advancing it fires the timers that
 // fall due, runs their DPCs at DISPATCH_LEVEL and then queued work items at
@@ -59,6 +62,8 @@ void SetSystemTime(int64_t time);
 void AdvanceClock(int64_t interval);   // 100 ns units
 void AdvanceClockMs(uint32_t milliseconds);
 void RunPendingWork();                 // queued DPCs and work items, now
+// A wait that nobody satisfies fails after this much real time (default 5 s).
+void SetWaitWatchdog(uint32_t milliseconds);
 
 // ---- Pool --------------------------------------------------------------------
 struct PoolBlock {
@@ -82,6 +87,7 @@ using DispatchRoutine = std::function<NTSTATUS(DEVICE_OBJECT* device, IRP* irp)>
 DEVICE_OBJECT* CreateDevice(DispatchRoutine dispatch, CCHAR stackSize = 1);
 void DeleteDevice(DEVICE_OBJECT* device);
 void CompleteRequest(IRP* irp);  // IoCompleteRequest: runs the completion routines upwards
+void MarkIrpPending(IRP* irp);   // IoMarkIrpPending, for dispatch routines that return STATUS_PENDING
 uint64_t OutstandingIrpCount();
 
 // ---- Life of a test -------------------------------------------------------------
