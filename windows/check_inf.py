@@ -43,8 +43,13 @@ def fields(value):
 
 
 def parses_with_automatic_base(text):
-    """The driver's integer rule: optional sign, then 0x/0o/0b or decimal digits."""
-    return re.fullmatch(r"\s*[+-]?(0[xX][0-9A-Fa-f]+|0[oO][0-7]+|0[bB][01]+|[0-9]+)", text) is not None
+    """The driver's integer rule: blanks around an optional 0x, 0o or 0b
+    prefix (lower case) and digits of that base, within 32 bits."""
+    match = re.fullmatch(r"[ \t]*(?:0x([0-9A-Fa-f]+)|0o([0-7]+)|0b([01]+)|([0-9]+))[ \t]*", text)
+    if match is None:
+        return False
+    digits, base = next((d, b) for d, b in zip(match.groups(), (16, 8, 2, 10)) if d is not None)
+    return int(digits, base) <= 0xFFFFFFFF
 
 
 def check(inf_text, model_names, category_guid):

@@ -19,6 +19,8 @@ class InfChecks(unittest.TestCase):
             ('"FM1216ME"', '"FM1216XX"', "not a catalogue name"),
             ('HKR,,Address,0x00000000,"0xC2"', 'HKR,,Address,0x00010001,"0xC2"', "not a string value"),
             ('HKR,,Address,0x00000000,"0xC2"', 'HKR,,Address,0x00000000,"C2"', "not an integer"),
+            ('HKR,,Address,0x00000000,"0xC2"', 'HKR,,Address,0x00000000,"0XC2"', "not an integer"),
+            ('"0xC6"', '"0x1C6000000"', "not an integer"),
             ('HKR,,Address,0x00000000,"0xC0"\n', "", "no Address"),
             ('HKR,,EEPROMAddr,0x00000000,"0xA0"\n', "", "neither TunerType nor EEPROMAddr"),
             ('"0xA0"', '"' + "0" * 31 + 'A0"', "longer than 31"),
