@@ -51,7 +51,13 @@ bool StartAdapter(DeviceExtension* extension, PORT_CONFIGURATION_INFORMATION* co
     uint32_t code = ConstructionNoMemory;
     I2cClient* client = new (extension->ClientSlot, sizeof(extension->ClientSlot))
         I2cClient(config->PhysicalDeviceObject, &code);
-    if (client == nullptr || code != ConstructionOk) return false;
+    if (client == nullptr) return false;
+    if (code != ConstructionOk) {
+        // A bridge may hand out its interface, and a reference with it,
+        // without the routines the client needs.
+        ReleaseBridgeInterface(client);
+        return false;
+    }
 
     bool started = false;
     if (client->OpenBusWithRetry()) {

@@ -1,23 +1,8 @@
-// Construction in place in the slots of the device extension.
-#include "i2c/I2cClient.h"
+// Construction of the tuner in place in its slot of the device extension.
 #include "tuner/TunerDevice.h"
-
-namespace {
-
-void* PlaceInSlot(size_t size, void* slot, size_t slotSize)
-{
-    // A null result makes the new-expression skip the constructor.
-    return (slot != nullptr && size == slotSize) ? slot : nullptr;
-}
-
-}  // namespace
-
-void* I2cClient::operator new(size_t size, void* slot, size_t slotSize) noexcept
-{
-    return PlaceInSlot(size, slot, slotSize);
-}
 
 void* TunerDevice::operator new(size_t size, void* slot, size_t slotSize) noexcept
 {
-    return PlaceInSlot(size, slot, slotSize);
+    // A null result makes the new-expression skip the constructor.
+    return (slot != nullptr && size == slotSize) ? slot : nullptr;
 }

@@ -524,6 +524,13 @@ void Adapter::TimeOut(const PendingRequest& request)
     core_->CallCancelRoutine(*request.state_, true);
 }
 
+std::vector<PendingRequest> Adapter::Outstanding() const
+{
+    std::vector<PendingRequest> held;
+    for (auto& state : stream::OutstandingOf(core_.get())) held.emplace_back(std::move(state));
+    return held;
+}
+
 Result Adapter::Initialize()
 {
     Request request = requests::Raw(SRB_INITIALIZE_DEVICE);

@@ -107,6 +107,7 @@ namespace stream {
 void AddOutstanding(const std::shared_ptr<RequestState>& state);
 std::shared_ptr<RequestState> TakeOutstanding(HW_STREAM_REQUEST_BLOCK* srb);
 std::vector<std::shared_ptr<RequestState>> TakeOutstandingOf(const AdapterCore* adapter);
+std::vector<std::shared_ptr<RequestState>> OutstandingOf(const AdapterCore* adapter);
 void EnsureLifecycleHooks();
 }  // namespace stream
 

@@ -167,6 +167,16 @@ std::vector<std::shared_ptr<RequestState>> TakeOutstandingOf(const AdapterCore* 
     return taken;
 }
 
+std::vector<std::shared_ptr<RequestState>> OutstandingOf(const AdapterCore* adapter)
+{
+    std::vector<std::shared_ptr<RequestState>> held;
+    std::lock_guard<std::mutex> lock(outstandingMutex);
+    for (const auto& entry : Outstanding()) {
+        if (entry.second->Owner.get() == adapter) held.push_back(entry.second);
+    }
+    return held;
+}
+
 void EnsureLifecycleHooks()
 {
     static std::once_flag once;

@@ -171,6 +171,8 @@ public:
     // The class driver's cancel and time-out calls for a request still held.
     void Cancel(const PendingRequest& request);
     void TimeOut(const PendingRequest& request);
+    // The requests the minidriver holds now, in no particular order.
+    std::vector<PendingRequest> Outstanding() const;
 
     void* DeviceExtension() const;
     DEVICE_OBJECT* ClassDeviceObject() const;
