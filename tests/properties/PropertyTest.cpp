@@ -77,7 +77,7 @@ void PropertyTest::ClearRecords()
 
 std::vector<std::vector<uint8_t>> PropertyTest::TunerWrites() const
 {
-    return bench_->WritesTo(bench_->Tuner().TunerAddress);
+    return bench_->WritesTo(const_cast<TunerBuilder&>(*bench_).Tuner().TunerAddress);
 }
 
 std::vector<std::vector<uint8_t>> PropertyTest::DemodulatorWrites() const
