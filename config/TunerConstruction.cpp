@@ -108,11 +108,6 @@ void* AllocateArray(uint32_t bytes)
 
 }  // namespace
 
-void* TunerDevice::operator new(size_t size, void* slot, size_t slotSize) noexcept
-{
-    return size == slotSize ? slot : nullptr;
-}
-
 TunerDevice::TunerDevice(DEVICE_OBJECT* registryDevice, I2cClient* client, uint32_t* code)
 {
     LoadTunerConfiguration(registryDevice, client, code);

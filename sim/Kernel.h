@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ public:
     bool Contains(const std::string& fragment) const;
 
 private:
+    mutable std::mutex mutex_;  // violations may come from other threads
     std::vector<std::string> messages_;
     ViolationHandler previous_;
 };
@@ -88,6 +90,10 @@ DEVICE_OBJECT* CreateDevice(DispatchRoutine dispatch, CCHAR stackSize = 1);
 void DeleteDevice(DEVICE_OBJECT* device);
 void CompleteRequest(IRP* irp);  // IoCompleteRequest: runs the completion routines upwards
 void MarkIrpPending(IRP* irp);   // IoMarkIrpPending, for dispatch routines that return STATUS_PENDING
+// IRPs and work items come from the pool too; these faults are counted apart
+// from the pool's and cleared with ClearPoolFaults.
+void FailNthIrpAllocation(uint32_t n);       // 1 = the next IoAllocateIrp fails
+void FailNthWorkItemAllocation(uint32_t n);  // 1 = the next IoAllocateWorkItem fails
 uint64_t OutstandingIrpCount();
 
 // ---- Life of a test -------------------------------------------------------------

@@ -36,6 +36,12 @@ public:
     // Construction from the registry and the board EEPROM (config/).
     TunerDevice(DEVICE_OBJECT* registryDevice, I2cClient* client, uint32_t* code);
 
+    // Sets the virtual table, for test support that fills the fields of a
+    // zero-filled object by hand. The records with const members must be
+    // initialised; they are zeroed, as the memory already is.
+    enum class BareObject { Tag };
+    explicit TunerDevice(BareObject) : FilterTopology{}, PropertyItems{}, PropertySet{} {}
+
     // The AGC cycle's tick, called by the timer's DPC (tuner/AgcCycle.cpp).
     virtual void AgcTick();
 
@@ -52,6 +58,9 @@ public:
     bool WriteAuxiliaryByte(uint8_t* pllWord, bool pllWriteResult);
     void StartAgcCycle();
     void StopAgcCycle();
+    // Stops the AGC timer and its pending write for good and frees both;
+    // PASSIVE_LEVEL. Also the device stop's way of ending the cycle.
+    void DestroyAgcTimer();
 
     // Standard and mode selection (tuner/StandardSelection.cpp).
     bool SetVideoStandard(uint32_t standard);
@@ -145,9 +154,11 @@ public:
     // driver's device object, set at device start.
     DEVICE_OBJECT* WorkItemDevice;
     IO_WORKITEM* AgcWorkItem;
-    uint32_t AgcWritePending;  // 1 while a tick's write waits for its work item
+    // Bit 0: a tick's write waits for its work item or is being performed;
+    // bit 1: the cycle is torn down, so that work item frees itself.
+    uint32_t AgcWritePending;
     uint8_t AgcWriteBytes[4];
-    KEVENT AgcWriteIdle;       // signalled while no write is pending
+    KEVENT AgcWriteIdle;       // the teardown waits here for a pending write
 
     // The standard or the mode changed since the last successful tune, so a
     // frequency set for the current frequency still has to tune (properties/).

@@ -78,6 +78,7 @@ struct BridgeCounters {
 class CaptureBridge {
 public:
     using NotificationListener = std::function<void(const BridgeNotification&)>;
+    using CallListener = std::function<void(const BridgeCall&)>;
 
     explicit CaptureBridge(I2cBus& bus);
     ~CaptureBridge();
@@ -127,6 +128,10 @@ public:
     void ClearRecords();  // calls, notifications and counters
     int AddNotificationListener(NotificationListener listener);
     void RemoveNotificationListener(int id);
+    // Called after every i2cOpen and i2cAccess (outside the bridge's lock), so a
+    // test can act at an exact point of a transfer.
+    int AddCallListener(CallListener listener);
+    void RemoveCallListener(int id);
 
     // The routines handed out in I2CINTERFACE.
     static NTSTATUS NTAPI I2cOpen(DEVICE_OBJECT* device, ULONG toOpen, I2CControl* control);
@@ -150,7 +155,8 @@ private:
     // Puts one READ or WRITE on the bus; returns the I2C status.
     ULONG CarryOut(I2CControl& control);
     void CheckIrql(const char* routine);
-    void Record(BridgeCall call);
+    // Keeps the call and returns the listeners to tell once unlocked.
+    std::vector<CallListener> Record(const BridgeCall& call);
     void Refuse(I2CControl& control);
 
     I2cBus& bus_;
@@ -186,6 +192,7 @@ private:
     std::vector<BridgeCall> calls_;
     std::vector<BridgeNotification> notifications_;
     std::map<int, NotificationListener> listeners_;
+    std::map<int, CallListener> callListeners_;
     int nextListenerId_ = 1;
 };
 

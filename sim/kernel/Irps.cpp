@@ -40,6 +40,19 @@ std::string DescribeIrp(IRP* irp)
     return text;
 }
 
+// A routine the kernel calls must give back the IRQL and spin locks it got.
+void CheckReturn(const char* what, const void* object, KIRQL irql, uint32_t locks)
+{
+    if (CurrentIrql() != irql) {
+        ReportViolation(std::string(what) + " for " + detail::Hex(object) + " returned at " +
+                        detail::IrqlText(CurrentIrql()) + ", called at " + detail::IrqlText(irql));
+        SetIrql(irql);
+    }
+    if (HeldSpinLockCount() != locks) {
+        ReportViolation(std::string(what) + " for " + detail::Hex(object) + " changed the spin locks held");
+    }
+}
+
 bool ShouldInvoke(const IRP* irp, const IO_STACK_LOCATION* location)
 {
     if (location->CompletionRoutine == nullptr) return false;
@@ -147,7 +160,9 @@ void CompleteRequest(IRP* irp)
         }
         DEVICE_OBJECT* owner =
             irp->CurrentLocation <= irp->StackCount ? irp->Tail.Overlay.CurrentStackLocation->DeviceObject : nullptr;
+        uint32_t locks = HeldSpinLockCount();
         NTSTATUS status = routine(owner, irp, context);
+        CheckReturn("completion routine", irp, irql, locks);
         std::lock_guard<std::mutex> lock(state.Mutex);
         auto found = state.Irps.find(irp);
         bool freed = found == state.Irps.end();
@@ -211,6 +226,11 @@ extern "C" IRP* NTAPI IoAllocateIrp(CCHAR stackSize, BOOLEAN chargeQuota)
         sim::ReportViolation("IoAllocateIrp with stack size " + std::to_string(stackSize));
         return nullptr;
     }
+    KernelState& state = State();
+    {
+        std::lock_guard<std::mutex> lock(state.Mutex);
+        if (TakeFault(&state.FailIrpNth)) return nullptr;
+    }
     size_t size = sim::IrpSize(stackSize);
     void* memory = std::aligned_alloc(8, (size + 7) & ~size_t{7});
     std::memset(memory, 0, size);
@@ -220,7 +240,6 @@ extern "C" IRP* NTAPI IoAllocateIrp(CCHAR stackSize, BOOLEAN chargeQuota)
     irp->StackCount = stackSize;
     irp->CurrentLocation = static_cast<CHAR>(stackSize + 1);
     irp->Tail.Overlay.CurrentStackLocation = sim::Locations(irp) + stackSize;
-    KernelState& state = State();
     std::lock_guard<std::mutex> lock(state.Mutex);
     state.Irps[irp] = IrpRecord{IrpState::WithSender, false};
     state.FreedIrps.erase(irp);
@@ -262,7 +281,9 @@ extern "C" NTSTATUS FASTCALL IofCallDriver(DEVICE_OBJECT* deviceObject, IRP* irp
     --irp->Tail.Overlay.CurrentStackLocation;
     irp->Tail.Overlay.CurrentStackLocation->DeviceObject = deviceObject;
     CHAR location = irp->CurrentLocation;
+    uint32_t locks = sim::HeldSpinLockCount();
     NTSTATUS status = dispatch(deviceObject, irp);
+    sim::CheckReturn("dispatch routine", irp, irql, locks);
     if (status != STATUS_PENDING) {
         // Unless pending, the IRP must have been completed past this driver's location.
         std::lock_guard<std::mutex> lock(state.Mutex);

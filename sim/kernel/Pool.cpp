@@ -81,7 +81,23 @@ void ClearPoolFaults()
     detail::KernelState& state = detail::State();
     std::lock_guard<std::mutex> lock(state.Mutex);
     state.FailNth = 0;
+    state.FailIrpNth = 0;
+    state.FailWorkItemNth = 0;
     state.FailTagSet = false;
+}
+
+void FailNthIrpAllocation(uint32_t n)
+{
+    detail::KernelState& state = detail::State();
+    std::lock_guard<std::mutex> lock(state.Mutex);
+    state.FailIrpNth = n;
+}
+
+void FailNthWorkItemAllocation(uint32_t n)
+{
+    detail::KernelState& state = detail::State();
+    std::lock_guard<std::mutex> lock(state.Mutex);
+    state.FailWorkItemNth = n;
 }
 
 namespace detail {
@@ -100,6 +116,8 @@ void ResetPool(KernelState& state)
     state.Allocations = 0;
     state.Frees = 0;
     state.FailNth = 0;
+    state.FailIrpNth = 0;
+    state.FailWorkItemNth = 0;
     state.FailTagSet = false;
 }
 
@@ -129,7 +147,7 @@ extern "C" PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE poolType, size_t numberOf
     {
         std::lock_guard<std::mutex> lock(state.Mutex);
         bool fail = state.FailTagSet && state.FailTag == tag;
-        if (state.FailNth != 0 && --state.FailNth == 0) fail = true;
+        if (TakeFault(&state.FailNth)) fail = true;
         if (fail) return nullptr;
     }
     void* block = std::malloc(numberOfBytes);

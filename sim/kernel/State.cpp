@@ -15,6 +15,8 @@ KernelState& State()
         s->Allocations = 0;
         s->Frees = 0;
         s->FailNth = 0;
+        s->FailIrpNth = 0;
+        s->FailWorkItemNth = 0;
         s->FailTagSet = false;
         s->FailTag = 0;
         s->TimerSequence = 0;

@@ -70,6 +70,8 @@ struct KernelState {
     uint64_t Allocations;
     uint64_t Frees;
     uint32_t FailNth;  // 0 = off
+    uint32_t FailIrpNth;
+    uint32_t FailWorkItemNth;
     bool FailTagSet;
     ULONG FailTag;
 
@@ -94,6 +96,12 @@ struct KernelState {
 };
 
 KernelState& State();
+
+// Counts down an "n-th attempt fails" fault (0 = off); mutex held.
+inline bool TakeFault(uint32_t* countdown)
+{
+    return *countdown != 0 && --*countdown == 0;
+}
 
 // Identity of the calling thread: non-zero and unique among live threads.
 const void* ThreadTag();

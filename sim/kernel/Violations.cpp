@@ -41,7 +41,10 @@ ViolationHandler SetViolationHandler(ViolationHandler handler)
 
 ViolationCapture::ViolationCapture()
 {
-    previous_ = SetViolationHandler([this](const std::string& message) { messages_.push_back(message); });
+    previous_ = SetViolationHandler([this](const std::string& message) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(message);
+    });
 }
 
 ViolationCapture::~ViolationCapture()
@@ -51,6 +54,7 @@ ViolationCapture::~ViolationCapture()
 
 bool ViolationCapture::Contains(const std::string& fragment) const
 {
+    std::lock_guard<std::mutex> lock(mutex_);
     for (const std::string& message : messages_) {
         if (message.find(fragment) != std::string::npos) return true;
     }

@@ -40,9 +40,11 @@ bool RunQueuedWorkItems()
             run = record;
         }
         KIRQL previous = CurrentIrql();
+        uint32_t locks = HeldSpinLockCount();
         SetIrql(PASSIVE_LEVEL);
         run.Routine(run.Device, run.Context);
         KIRQL after = CurrentIrql();
+        uint32_t locksAfter = HeldSpinLockCount();
         SetIrql(previous);
         bool release = false;
         {
@@ -63,6 +65,7 @@ bool RunQueuedWorkItems()
         if (after != PASSIVE_LEVEL) {
             ReportViolation("work item routine of " + Hex(item) + " returned at " + IrqlText(after));
         }
+        if (locksAfter != locks) ReportViolation("work item routine of " + Hex(item) + " returned holding a spin lock");
     }
     return ran;
 }
@@ -101,6 +104,8 @@ extern "C" IO_WORKITEM* NTAPI IoAllocateWorkItem(DEVICE_OBJECT* deviceObject)
             problem = "IoAllocateWorkItem without a device object";
         } else if (state.Devices.count(deviceObject) == 0) {
             problem = "IoAllocateWorkItem for unknown device object " + Hex(deviceObject);
+        } else if (TakeFault(&state.FailWorkItemNth)) {
+            return nullptr;
         }
     }
     if (!problem.empty()) {

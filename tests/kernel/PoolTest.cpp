@@ -59,3 +59,21 @@ TEST_F(KernelPoolTest, InjectedFaultsFailTheChosenAllocations)
     EXPECT_TRUE(attempt(kDriverTag));
     EXPECT_EQ(sim::PoolAllocationCount(), 5u);  // failed attempts do not count
 }
+
+TEST_F(KernelPoolTest, IrpAndWorkItemFaultsAreCountedApart)
+{
+    DEVICE_OBJECT* device = sim::CreateDevice([](DEVICE_OBJECT*, IRP*) { return STATUS_NOT_SUPPORTED; });
+    sim::FailNthAllocation(1);
+    sim::FailNthIrpAllocation(2);
+    sim::FailNthWorkItemAllocation(1);
+    IRP* irp = IoAllocateIrp(1, FALSE);
+    EXPECT_NE(irp, nullptr);
+    EXPECT_EQ(IoAllocateIrp(1, FALSE), nullptr);
+    EXPECT_EQ(IoAllocateWorkItem(device), nullptr);
+    IO_WORKITEM* item = IoAllocateWorkItem(device);
+    EXPECT_NE(item, nullptr);
+    EXPECT_EQ(ExAllocatePoolWithTag(NonPagedPool, 8, kTestTag), nullptr);  // its own countdown was untouched
+    IoFreeIrp(irp);
+    IoFreeWorkItem(item);
+    sim::DeleteDevice(device);
+}

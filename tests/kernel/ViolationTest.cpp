@@ -34,6 +34,11 @@ void NTAPI FreeingDpc(KDPC*, PVOID context, PVOID, PVOID)
     ExFreePool(context);
 }
 
+void NTAPI LoweringDpc(KDPC*, PVOID, PVOID, PVOID)
+{
+    sim::SetIrql(PASSIVE_LEVEL);
+}
+
 void NTAPI DelayingDpc(KDPC*, PVOID, PVOID, PVOID)
 {
     sim::IrqlScope passive(PASSIVE_LEVEL);  // a DPC is no thread, whatever the IRQL
@@ -249,6 +254,30 @@ TEST_F(KernelViolationTest, EachCheckFires)
              sim::AdvanceClockMs(1);
          },
          "which is queued"},
+        {"DPC returning at a lowered IRQL",
+         [] {
+             TimerBlock block;
+             ArmTimer(&block.Timer, &block.Dpc, LoweringDpc, nullptr);
+             sim::AdvanceClockMs(1);
+         },
+         "returned at PASSIVE_LEVEL instead of DISPATCH_LEVEL"},
+        {"completion routine returning holding a spin lock",
+         [device] {
+             static KSPIN_LOCK lock = 0;
+             struct Routine {
+                 static NTSTATUS NTAPI Locking(DEVICE_OBJECT*, IRP*, PVOID)
+                 {
+                     KfAcquireSpinLock(&lock);
+                     return STATUS_MORE_PROCESSING_REQUIRED;
+                 }
+             };
+             IRP* irp = IoAllocateIrp(1, FALSE);
+             IoSetCompletionRoutine(irp, Routine::Locking, nullptr, true, true, true);
+             IofCallDriver(device, irp);
+             KfReleaseSpinLock(&lock, PASSIVE_LEVEL);
+             IoFreeIrp(irp);
+         },
+         "completion routine for"},
         {"work item queued twice",
          [device] {
              IO_WORKITEM* item = IoAllocateWorkItem(device);
