@@ -31,6 +31,9 @@ void SetRegistryBinary(DEVICE_OBJECT* device, const std::u16string& name, const 
                        ULONG keyType = PLUGPLAY_REGKEY_DRIVER);
 void DeleteRegistryValue(DEVICE_OBJECT* device, const std::u16string& name,
                          ULONG keyType = PLUGPLAY_REGKEY_DRIVER);
+// Forgets every key of the device and its faults, for a test that deletes the
+// device object before the test ends (a new device may get its address).
+void DeleteRegistryKeys(DEVICE_OBJECT* device);
 
 // ---- Fault injection (until sim::Reset) ----------------------------------------
 // IoOpenDeviceRegistryKey on this device fails with the status.

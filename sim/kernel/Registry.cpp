@@ -232,6 +232,15 @@ void DeleteRegistryValue(DEVICE_OBJECT* device, const std::u16string& name, ULON
     std::erase_if(key, [&](const Value& value) { return SameName(value.Name, name); });
 }
 
+void DeleteRegistryKeys(DEVICE_OBJECT* device)
+{
+    Registry& r = State();
+    std::lock_guard<std::mutex> lock(r.Mutex);
+    std::erase_if(r.Keys, [&](const auto& entry) { return entry.first.first == device; });
+    r.OpenFaults.erase(device);
+    std::erase_if(r.QueryFaults, [&](const auto& fault) { return std::get<0>(fault) == device; });
+}
+
 void FailRegistryKeyOpen(DEVICE_OBJECT* device, NTSTATUS status)
 {
     Registry& r = State();

@@ -81,12 +81,24 @@ TEST_F(I2cClientTest, ConstructionWaitsForAQueryTheBridgeCompletesLater)
 
 TEST_F(I2cClientTest, WithoutAnInterfaceEveryOperationFailsWithoutABridgeCall)
 {
-    for (auto offer : {sim::InterfaceOffer::NotOffered, sim::InterfaceOffer::NoOpenRoutine,
-                       sim::InterfaceOffer::NoAccessRoutine}) {
-        SCOPED_TRACE(int(offer));
-        I2cBench lacking(offer);
+    struct Case {
+        const char* name;
+        sim::InterfaceOffer offer;
+        bool noIrp;
+        uint32_t queries;
+    } cases[] = {
+        {"not offered", sim::InterfaceOffer::NotOffered, false, 1},
+        {"no open routine", sim::InterfaceOffer::NoOpenRoutine, false, 1},
+        {"no access routine", sim::InterfaceOffer::NoAccessRoutine, false, 1},
+        {"no IRP for the query", sim::InterfaceOffer::Offered, true, 0},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        if (k.noIrp) sim::FailNthIrpAllocation(1);
+        I2cBench lacking(k.offer);
         lacking.Bus.Attach(ChipAddress, &chip);
         EXPECT_EQ(lacking.ConstructionCode(), ConstructionNoInterface);
+        EXPECT_EQ(lacking.Bridge.Counters().Queries, k.queries);
         I2cClient& c = *lacking.Client();
         EXPECT_EQ(c.BridgeDevice, nullptr);
         c.SetAddress(ChipAddress);

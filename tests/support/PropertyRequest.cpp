@@ -36,12 +36,18 @@ PropertyRequest::PropertyRequest(SRB_COMMAND command, ULONG id, const void* inpu
     srb_.CommandData.PropertyInfo = &descriptor_;
 }
 
-NTSTATUS PropertyRequest::Send(DeviceExtension& extension)
+NTSTATUS PropertyRequest::Send(TunerDevice& tuner, DeviceExtension* extension)
 {
-    srb_.HwDeviceExtension = &extension;
-    TunerDevice* tuner = extension.Tuner();
-    const bool ok = srb_.Command == SRB_SET_DEVICE_PROPERTY ? tuner->SetTunerProperty(&srb_)
-                                                            : tuner->GetTunerProperty(&srb_);
+    if (extension == nullptr) {
+        if (!extension_) {
+            // Value-initialised: the class driver hands the extension over zero-filled.
+            extension_ = std::make_unique<DeviceExtension>();
+        }
+        extension = extension_.get();
+    }
+    srb_.HwDeviceExtension = extension;
+    const bool ok = srb_.Command == SRB_SET_DEVICE_PROPERTY ? tuner.SetTunerProperty(&srb_)
+                                                            : tuner.GetTunerProperty(&srb_);
     srb_.Status = ok ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
     return srb_.Status;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "driver/DeviceExtension.h"
 #include "platform/KernelStreaming.h"
@@ -45,8 +46,10 @@ public:
     STREAM_PROPERTY_DESCRIPTOR& Descriptor() { return descriptor_; }
     HW_STREAM_REQUEST_BLOCK& Srb() { return srb_; }
 
-    // Runs the handler of the SRB's command on the adapter's tuner.
-    NTSTATUS Send(DeviceExtension& extension);
+    // Runs the handler of the SRB's command on the tuner, as the request
+    // queue does. The SRB's HwDeviceExtension is the given extension, or a
+    // zero-filled one of the request's own.
+    NTSTATUS Send(TunerDevice& tuner, DeviceExtension* extension = nullptr);
 
     NTSTATUS Status() const { return srb_.Status; }
     ULONG BytesTransferred() const { return srb_.ActualBytesTransferred; }
@@ -67,6 +70,7 @@ private:
     alignas(8) uint8_t data_[128];
     STREAM_PROPERTY_DESCRIPTOR descriptor_;
     HW_STREAM_REQUEST_BLOCK srb_;
+    std::unique_ptr<DeviceExtension> extension_;
 };
 
 // One request sent, with what came back.
@@ -78,18 +82,18 @@ struct PropertyReply {
 };
 
 template <typename Record>
-PropertyReply<Record> GetProperty(DeviceExtension& extension, ULONG id, const Record& input = {})
+PropertyReply<Record> GetProperty(TunerDevice& tuner, ULONG id, const Record& input = {})
 {
     PropertyRequest request = PropertyRequest::Get(id, input);
-    request.Send(extension);
+    request.Send(tuner);
     return {request.Status(), request.BytesTransferred(), request.Answer<Record>()};
 }
 
 template <typename Record>
-PropertyReply<Record> SetProperty(DeviceExtension& extension, ULONG id, const Record& record)
+PropertyReply<Record> SetProperty(TunerDevice& tuner, ULONG id, const Record& record)
 {
     PropertyRequest request = PropertyRequest::Set(id, record);
-    request.Send(extension);
+    request.Send(tuner);
     return {request.Status(), request.BytesTransferred(), request.Answer<Record>()};
 }
 

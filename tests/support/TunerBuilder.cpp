@@ -1,10 +1,24 @@
 #include "tests/support/TunerBuilder.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <cstdlib>
-#include <new>
+#include <string>
 
 #include "platform/KernelStreaming.h"
 #include "sim/Kernel.h"
+#include "sim/Registry.h"
+#include "tuner/ModelNames.h"
+
+namespace {
+
+std::u16string Wide(const std::string& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+}  // namespace
 
 TunerBuilder::TunerBuilder(uint32_t model) : TunerBuilder(TunerOptions{model}) {}
 
@@ -31,34 +45,33 @@ TunerBuilder::TunerBuilder(const TunerOptions& options)
     // The class driver's device object, which the work items are queued for.
     workItemDevice_ = sim::CreateDevice([](DEVICE_OBJECT*, IRP*) { return STATUS_NOT_SUPPORTED; });
 
-    block_ = std::calloc(1, sizeof(TunerDevice));
-    tuner_ = ::new (block_) TunerDevice(TunerDevice::BareObject::Tag);
-    TunerDevice& tuner = *tuner_;
-    tuner.PowerState = PowerDeviceD0;
-    tuner.TunerAddress = options.Address;
-    tuner.InterCarrierMode = options.InterCarrierMode;
-    tuner.Model = options.Model;
-    tuner.Client = Client();
-    tuner.WorkItemDevice = workItemDevice_;
-
-    // Construction runs on the bus that the device start opened.
-    Client()->OpenBusWithRetry();
-    tuner.ConfigureModel(options.Model);
-    Client()->SetAddress(options.Address);
-    uint32_t standard = tuner.TvCaps.StandardsSupported;
-    if (tuner.StandardCount != 1) {
-        uint32_t lowest = standard & (~standard + 1);
-        tuner.DefaultStandard = options.DefaultStandard.value_or(lowest) & 0xFF;
-        standard = tuner.DefaultStandard;
+    // The configuration as an installation would leave it in the registry.
+    DEVICE_OBJECT* pdo = Bridge().Device();
+    char address[8];
+    std::snprintf(address, sizeof address, "0x%02X", options.Address);
+    sim::SetRegistryString(pdo, u"TunerType", TunerModelNames[options.Model]);
+    sim::SetRegistryString(pdo, u"Address", Wide(address));
+    sim::SetRegistryString(pdo, u"InterCarrierMode", Wide(std::to_string(options.InterCarrierMode)));
+    if (options.DefaultStandard) {
+        sim::SetRegistryString(pdo, u"DefaultStandard", Wide(std::to_string(*options.DefaultStandard)));
     }
-    tuner.CurrentStandard = standard;
-    tuner.SetVideoStandard(standard);
+
+    // Built in a zero-filled block on the bus that the device start opened.
+    block_ = std::calloc(1, sizeof(TunerDevice));
+    uint32_t code = ConstructionNoMemory;
+    Client()->OpenBusWithRetry();
+    tuner_ = new (block_, sizeof(TunerDevice)) TunerDevice(pdo, Client(), &code);
     Client()->CloseBus();
+    if (code != ConstructionOk) ADD_FAILURE() << "tuner construction for model " << options.Model << " gave code " << code;
+    tuner_->WorkItemDevice = workItemDevice_;
 }
 
 TunerBuilder::~TunerBuilder()
 {
     tuner_->DestroyAgcTimer();
+    if (tuner_->Mediums != nullptr) ExFreePool(tuner_->Mediums);
+    if (tuner_->PinDirections != nullptr) ExFreePool(tuner_->PinDirections);
+    sim::DeleteRegistryKeys(Bridge().Device());
     Bus().Detach(IfDemodulatorAddress);
     Bus().Detach(tunerAddress_);
     sim::DeleteDevice(workItemDevice_);

@@ -1,9 +1,9 @@
 // A TunerDevice for one catalogue model on a simulated capture bridge and
 // bus, with the tuner module (the PLL tuner, or the synthesizer for model
-// 17) and the IF demodulator on the bus, built in a zero-filled block the
-// way construction builds it: client, address, carrier mode and work-item
-// device set, ConfigureModel run, then the first standard programmed on the
-// open bus. Create it inside a test body:
+// 17) and the IF demodulator on the bus, constructed in a zero-filled block
+// from the bridge device's registry key (model name, address, carrier mode
+// and default standard) on the open bus, as the device start builds it; the
+// work-item device is set afterwards. Create it inside a test body:
 //
 //     TunerBuilder bench(12);
 //     bench.Tuner().TuneFrequency(55250000);
@@ -25,8 +25,8 @@ struct TunerOptions {
     uint32_t Model = 0;
     uint8_t Address = 0xC2;
     uint32_t InterCarrierMode = 0;
-    // The registry's default standard (only its low 8 bits count); by default
-    // the model's lowest standard.
+    // The registry's default standard; when absent, a model with more than
+    // one catalogue standard starts with its lowest.
     std::optional<uint32_t> DefaultStandard;
     // Replaces the chip model at the tuner address.
     sim::I2cDevice* TunerChip = nullptr;
@@ -36,8 +36,8 @@ class TunerBuilder {
 public:
     explicit TunerBuilder(uint32_t model);
     explicit TunerBuilder(const TunerOptions& options);
-    // Ends the AGC cycle as the device stop does, then takes the chips off
-    // the bus.
+    // Ends the AGC cycle and gives back the medium arrays as the device stop
+    // does, then takes the chips off the bus.
     ~TunerBuilder();
     TunerBuilder(const TunerBuilder&) = delete;
     TunerBuilder& operator=(const TunerBuilder&) = delete;

@@ -177,7 +177,9 @@ TEST_F(PllTuning, EveryModelReceivesTheFrequencyAskedFor)
             EXPECT_EQ(received.Fm, fm);
             EXPECT_LE(int64_t(received.Hz), int64_t(frequency) + above);
             EXPECT_GT(int64_t(received.Hz) + received.StepHz, int64_t(frequency));
-            if (model != Mt2032Model) EXPECT_TRUE(bench.Pll.BandMatches()) << bench.Pll.LocalOscillatorHz();
+            if (model != Mt2032Model) {
+                EXPECT_TRUE(bench.Pll.BandMatches()) << bench.Pll.LocalOscillatorHz();
+            }
         };
 
         const ModeCaps tv = tuner.TvCaps;
