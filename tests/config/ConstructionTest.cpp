@@ -419,13 +419,13 @@ TEST_F(Construction, EveryCatalogueNameBuildsItsModelWithItsCapabilities)
         ASSERT_EQ(Construct(), ConstructionOk);
         EXPECT_EQ(tuner->Model, model);
 
-        auto caps = test::GetProperty(*extension, KSPROPERTY_TUNER_CAPS, KSPROPERTY_TUNER_CAPS_S{});
+        auto caps = test::GetProperty(*tuner, KSPROPERTY_TUNER_CAPS, KSPROPERTY_TUNER_CAPS_S{});
         EXPECT_EQ(caps.Status, STATUS_SUCCESS);
         EXPECT_EQ(caps.Data.ModesSupported, row.Modes);
 
         KSPROPERTY_TUNER_MODE_CAPS_S ask = {};
         ask.Mode = KSPROPERTY_TUNER_MODE_TV;
-        auto tv = test::GetProperty(*extension, KSPROPERTY_TUNER_MODE_CAPS, ask);
+        auto tv = test::GetProperty(*tuner, KSPROPERTY_TUNER_MODE_CAPS, ask);
         ASSERT_EQ(tv.Status, STATUS_SUCCESS);
         EXPECT_EQ(tv.Data.StandardsSupported, row.Standards);
         EXPECT_EQ(tv.Data.MinFrequency, row.TvMin);
@@ -436,7 +436,7 @@ TEST_F(Construction, EveryCatalogueNameBuildsItsModelWithItsCapabilities)
         EXPECT_EQ(tv.Data.Strategy, 1u);
 
         ask.Mode = KSPROPERTY_TUNER_MODE_FM_RADIO;
-        auto fm = test::GetProperty(*extension, KSPROPERTY_TUNER_MODE_CAPS, ask);
+        auto fm = test::GetProperty(*tuner, KSPROPERTY_TUNER_MODE_CAPS, ask);
         if (row.Modes == Tv) {
             EXPECT_EQ(fm.Status, STATUS_INVALID_PARAMETER);
             continue;
