@@ -38,6 +38,8 @@ public:
     // The IF the stage behind the synthesizer listens at, and whether it
     // demodulates FM radio; the board follows the driver's mode and standard.
     void SetSecondIf(uint32_t hz, bool fm);
+    uint32_t SecondIfHz() const { return secondIfHz_; }
+    bool Fm() const { return fm_; }
 
     // A chip that does not answer leaves its address unacknowledged.
     void SetAnswering(bool answering) { answering_ = answering; }

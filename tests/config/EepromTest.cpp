@@ -74,7 +74,9 @@ TEST_F(EepromIdentification, ElevenBytesAreReadOneTransferEachAndTheCodeIsDecode
     EXPECT_EQ(Decode(), u"FM1216ME");
     EXPECT_EQ(OffsetsWritten(), OffsetsInReadOrder);
     for (const sim::BusSegment& segment : bench->Bus.Trace()) {
-        if (segment.Read) EXPECT_EQ(segment.Data.size(), 1u);
+        if (segment.Read) {
+            EXPECT_EQ(segment.Data.size(), 1u);
+        }
     }
 }
 
