@@ -28,7 +28,7 @@ void ReleaseTunerResources(TunerDevice* tuner)
         tuner->PinDirections = nullptr;
     }
     // Cancels the timer and waits for a running tick and its write.
-    tuner->StopAgcCycle();
+    tuner->DestroyAgcTimer();
 }
 
 // Builds the tuner on the bus the caller opened; false leaves nothing

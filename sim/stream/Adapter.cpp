@@ -448,6 +448,8 @@ void AdapterCore::Shutdown()
         std::lock_guard<std::mutex> lock(mutex_);
         if (shutDown_) return;
         shutDown_ = true;
+        // Whatever the hooks refer to may be gone by now.
+        hooks_ = {};
     }
     // Removal: the class driver stops an adapter that is still started.
     if (Started()) {

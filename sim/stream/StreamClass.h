@@ -149,7 +149,9 @@ class AdapterCore;
 class Adapter {
 public:
     Adapter(std::shared_ptr<LoadedDriver> driver, const AdapterConfig& config);
-    ~Adapter();  // checks that every request was finished and nothing was touched afterwards
+    // Stops a started adapter (without calling the hooks), then checks that
+    // every request was finished and nothing was touched afterwards.
+    ~Adapter();
     Adapter(const Adapter&) = delete;
     Adapter& operator=(const Adapter&) = delete;
 
