@@ -55,6 +55,9 @@ NTSTATUS TunerDevice::SetPowerState(uint32_t newState)
             } else {
                 SetVideoStandard(CurrentStandard);
             }
+            // Until a tune succeeds, a set of the current frequency must tune:
+            // the module may have lost its word.
+            RetuneNeeded = 1;
             // No frequency yet: a divider for 0 Hz is no tune at all.
             if (CurrentFrequency != 0 && TuneFrequency(CurrentFrequency)) {
                 RetuneNeeded = 0;

@@ -95,6 +95,18 @@ TEST_F(Power, WithoutAFrequencyOnlyTheStandardIsProgrammedAgain)
     EXPECT_FALSE(board_->Tuner()->Programmed());
 }
 
+TEST_F(Power, AFailedTuneOnTheReturnToD0LeavesTheCurrentFrequencyToBeTunedAgain)
+{
+    WritesOf(requests::SetFrequency(Uhf21Hz));
+    WritesOf(requests::Power(PowerDeviceD3));
+    board_->Tuner()->RefuseNextWrites(2);  // the PLL word and the auxiliary byte
+    WritesOf(requests::Power(PowerDeviceD0));
+
+    std::vector<BusWrite> retune = WritesOf(requests::SetFrequency(Uhf21Hz));
+    EXPECT_FALSE(retune.empty());
+    EXPECT_TRUE(WritesOf(requests::SetFrequency(Uhf21Hz)).empty());
+}
+
 TEST_F(Power, InRadioModeTheRadioSetUpIsMadeAgainBeforeTheTune)
 {
     WritesOf(requests::SetFrequency(Uhf21Hz));
