@@ -13,16 +13,16 @@ namespace {
 constexpr uint8_t UsualTunerAddress = 0xC2;
 constexpr uint8_t UsualEepromAddress = 0xA0;
 
-std::optional<uint32_t> RegistryNumber(const BoardSpec& spec, const char* name)
+std::optional<uint32_t> RegistryNumber(const BoardSetup& setup, const char* name)
 {
-    std::optional<std::string> text = spec.RegistryValue(name);
+    std::optional<std::string> text = setup.RegistryValue(name);
     return text ? ParseUnsigned(*text) : std::nullopt;
 }
 
 // Only a catalogue name counts here, as for the driver's "TunerType".
-std::optional<uint32_t> RegistryModel(const BoardSpec& spec)
+std::optional<uint32_t> RegistryModel(const BoardSetup& setup)
 {
-    std::optional<std::string> text = spec.RegistryValue("TunerType");
+    std::optional<std::string> text = setup.RegistryValue("TunerType");
     if (!text) return std::nullopt;
     for (uint32_t model = 0; model < TunerModelCount; ++model) {
         if (Lowercase(ModelName(model)) == Lowercase(*text)) return model;
@@ -39,32 +39,32 @@ std::u16string Wide(const std::string& text)
 
 }  // namespace
 
-std::optional<FittedModule> ModuleOf(const BoardSpec& spec)
+std::optional<FittedModule> ModuleOf(const BoardSetup& setup)
 {
-    if (!spec.TunerFitted) return std::nullopt;
-    std::optional<uint32_t> model = spec.TunerModel ? spec.TunerModel : RegistryModel(spec);
+    if (!setup.TunerFitted) return std::nullopt;
+    std::optional<uint32_t> model = setup.TunerModel ? setup.TunerModel : RegistryModel(setup);
     if (!model) return std::nullopt;
     FittedModule module;
     module.Model = *model;
-    std::optional<uint32_t> address = RegistryNumber(spec, "Address");
-    module.Address = spec.TunerAddress.value_or(address ? uint8_t(*address & 0xFE) : UsualTunerAddress);
+    std::optional<uint32_t> address = RegistryNumber(setup, "Address");
+    module.Address = setup.TunerAddress.value_or(address ? uint8_t(*address & 0xFE) : UsualTunerAddress);
     return module;
 }
 
-std::optional<uint8_t> EepromAddressOf(const BoardSpec& spec)
+std::optional<uint8_t> EepromAddressOf(const BoardSetup& setup)
 {
-    if (spec.EepromAddress) return spec.EepromAddress;
-    if (std::optional<uint32_t> address = RegistryNumber(spec, "EEPROMAddr")) return uint8_t(*address & 0xFE);
-    if (spec.EepromImage || !spec.EepromBytes.empty()) return UsualEepromAddress;
+    if (setup.EepromAddress) return setup.EepromAddress;
+    if (std::optional<uint32_t> address = RegistryNumber(setup, "EEPROMAddr")) return uint8_t(*address & 0xFE);
+    if (setup.EepromImage || !setup.EepromBytes.empty()) return UsualEepromAddress;
     return std::nullopt;
 }
 
-sim::BoardDescription Describe(const BoardSpec& spec)
+sim::BoardDescription Describe(const BoardSetup& setup)
 {
     sim::BoardDescription description;
-    if (std::optional<FittedModule> module = ModuleOf(spec)) {
+    if (std::optional<FittedModule> module = ModuleOf(setup)) {
         description = sim::ModuleBoard(module->Model, module->Address);
-        bool wanted = spec.DemodulatorFitted.value_or(sim::ModelHasIfDemodulator(module->Model));
+        bool wanted = setup.DemodulatorFitted.value_or(sim::ModelHasIfDemodulator(module->Model));
         std::erase_if(description.Devices, [wanted](const sim::BoardDevice& device) {
             return device.Kind == sim::BoardChip::IfDemodulator && !wanted;
         });
@@ -77,25 +77,25 @@ sim::BoardDescription Describe(const BoardSpec& spec)
             demodulator.Address = sim::IfDemodulator::Address;
             description.Devices.push_back(demodulator);
         }
-    } else if (spec.DemodulatorFitted.value_or(false)) {
+    } else if (setup.DemodulatorFitted.value_or(false)) {
         sim::BoardDevice demodulator;
         demodulator.Kind = sim::BoardChip::IfDemodulator;
         demodulator.Address = sim::IfDemodulator::Address;
         description.Devices.push_back(demodulator);
     }
 
-    if (std::optional<uint8_t> address = EepromAddressOf(spec)) {
+    if (std::optional<uint8_t> address = EepromAddressOf(setup)) {
         sim::BoardDevice eeprom;
         eeprom.Kind = sim::BoardChip::Eeprom;
         eeprom.Address = *address;
-        eeprom.Image = spec.EepromImage.value_or(std::vector<uint8_t>{});
+        eeprom.Image = setup.EepromImage.value_or(std::vector<uint8_t>{});
         eeprom.Image.resize(sim::Eeprom::Size, 0xFF);  // erased cells
-        for (const auto& [offset, value] : spec.EepromBytes) eeprom.Image[offset] = value;
+        for (const auto& [offset, value] : setup.EepromBytes) eeprom.Image[offset] = value;
         description.Devices.push_back(eeprom);
     }
 
-    for (const auto& [name, value] : spec.Registry) description.WithRegistry(Wide(name), Wide(value));
-    for (const StationSpec& station : spec.Stations.value_or(std::vector<StationSpec>{})) {
+    for (const auto& [name, value] : setup.Registry) description.WithRegistry(Wide(name), Wide(value));
+    for (const StationSetup& station : setup.Stations.value_or(std::vector<StationSetup>{})) {
         sim::Station simulated;
         simulated.FrequencyHz = station.FrequencyHz;
         simulated.Fm = station.Fm;
@@ -103,14 +103,14 @@ sim::BoardDescription Describe(const BoardSpec& spec)
         simulated.Strength = station.Strength;
         description.Stations.push_back(simulated);
     }
-    description.TunerStatus = spec.TunerStatus;
-    description.DemodulatorStatus = spec.DemodulatorStatus;
+    description.TunerStatus = setup.TunerStatus;
+    description.DemodulatorStatus = setup.DemodulatorStatus;
     return description;
 }
 
-void ArmFaults(const BoardSpec& spec, sim::Board& board)
+void ArmFaults(const BoardSetup& setup, sim::Board& board)
 {
-    const FaultSpec& faults = spec.Faults;
+    const FaultSetup& faults = setup.Faults;
     sim::CaptureBridge& bridge = board.Bridge();
     if (faults.NoInterface) bridge.SetInterfaceOffer(sim::InterfaceOffer::NotOffered);
     if (faults.RefuseOpens) bridge.RefuseOpens(*faults.RefuseOpens);

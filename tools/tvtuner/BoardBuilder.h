@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "sim/Board.h"
-#include "tools/tvtuner/BoardSpec.h"
+#include "tools/tvtuner/BoardSetup.h"
 
 namespace tvtuner {
 
@@ -16,12 +16,12 @@ struct FittedModule {
     uint32_t Model = 0;
     uint8_t Address = 0;
 };
-std::optional<FittedModule> ModuleOf(const BoardSpec& spec);
-std::optional<uint8_t> EepromAddressOf(const BoardSpec& spec);
+std::optional<FittedModule> ModuleOf(const BoardSetup& setup);
+std::optional<uint8_t> EepromAddressOf(const BoardSetup& setup);
 
-sim::BoardDescription Describe(const BoardSpec& spec);
+sim::BoardDescription Describe(const BoardSetup& setup);
 
 // Faults of the bridge and the chips, armed on the board before the start.
-void ArmFaults(const BoardSpec& spec, sim::Board& board);
+void ArmFaults(const BoardSetup& setup, sim::Board& board);
 
 }  // namespace tvtuner

@@ -22,7 +22,7 @@ class Reader {
 public:
     Reader(std::string name, std::string directory) : name_(std::move(name)), directory_(std::move(directory)) {}
 
-    void Load(const toml::table& root, BoardSpec& spec);
+    void Load(const toml::table& root, BoardSetup& setup);
 
 private:
     [[noreturn]] void Fail(const toml::node& node, const std::string& key, const std::string& problem) const
@@ -120,58 +120,58 @@ private:
         return *model;
     }
 
-    void Registry(const toml::table& table, BoardSpec& spec) const
+    void Registry(const toml::table& table, BoardSetup& setup) const
     {
         for (const auto& [key, node] : table) {
             std::string name(key.str());
-            if (node.is_string()) spec.SetRegistry(name, *node.value<std::string>());
-            else if (node.is_integer()) spec.SetRegistry(name, std::to_string(*node.value<int64_t>()));
+            if (node.is_string()) setup.SetRegistry(name, *node.value<std::string>());
+            else if (node.is_integer()) setup.SetRegistry(name, std::to_string(*node.value<int64_t>()));
             else Fail(node, "registry." + name, "must be a text (or a number, stored as its text), not " + Shown(node));
         }
     }
 
-    void Tuner(const toml::table& table, BoardSpec& spec) const
+    void Tuner(const toml::table& table, BoardSetup& setup) const
     {
         OnlyKeys(table, "tuner.", {"fitted", "model", "address", "status"});
-        if (const toml::node* node = table.get("fitted")) spec.TunerFitted = Bool(*node, "tuner.fitted");
-        if (const toml::node* node = table.get("model")) spec.TunerModel = Model(*node, "tuner.model");
-        if (const toml::node* node = table.get("address")) spec.TunerAddress = Address(*node, "tuner.address");
-        if (const toml::node* node = table.get("status")) spec.TunerStatus = Byte(*node, "tuner.status");
+        if (const toml::node* node = table.get("fitted")) setup.TunerFitted = Bool(*node, "tuner.fitted");
+        if (const toml::node* node = table.get("model")) setup.TunerModel = Model(*node, "tuner.model");
+        if (const toml::node* node = table.get("address")) setup.TunerAddress = Address(*node, "tuner.address");
+        if (const toml::node* node = table.get("status")) setup.TunerStatus = Byte(*node, "tuner.status");
     }
 
-    void Demodulator(const toml::table& table, BoardSpec& spec) const
+    void Demodulator(const toml::table& table, BoardSetup& setup) const
     {
         OnlyKeys(table, "demodulator.", {"fitted", "status"});
-        if (const toml::node* node = table.get("fitted")) spec.DemodulatorFitted = Bool(*node, "demodulator.fitted");
-        if (const toml::node* node = table.get("status")) spec.DemodulatorStatus = Byte(*node, "demodulator.status");
+        if (const toml::node* node = table.get("fitted")) setup.DemodulatorFitted = Bool(*node, "demodulator.fitted");
+        if (const toml::node* node = table.get("status")) setup.DemodulatorStatus = Byte(*node, "demodulator.status");
     }
 
-    void Eeprom(const toml::table& table, BoardSpec& spec) const
+    void Eeprom(const toml::table& table, BoardSetup& setup) const
     {
         OnlyKeys(table, "eeprom.", {"address", "image", "bytes"});
-        if (const toml::node* node = table.get("address")) spec.EepromAddress = Address(*node, "eeprom.address");
+        if (const toml::node* node = table.get("address")) setup.EepromAddress = Address(*node, "eeprom.address");
         if (const toml::node* node = table.get("image")) {
             if (!node->is_string()) Fail(*node, "eeprom.image", "must be a file name, not " + Shown(*node));
             std::filesystem::path path(*node->value<std::string>());
             if (path.is_relative()) path = std::filesystem::path(directory_) / path;
             std::ostringstream where;
             where << name_ << ':' << node->source().begin.line << ": eeprom.image";
-            spec.EepromImage = ReadEepromImage(path.string(), where.str());
+            setup.EepromImage = ReadEepromImage(path.string(), where.str());
         }
         if (const toml::node* node = table.get("bytes")) {
             for (const auto& [key, value] : Table(*node, "eeprom.bytes")) {
                 std::string name = "eeprom.bytes." + std::string(key.str());
                 std::optional<uint32_t> offset = ParseUnsigned(key.str());
                 if (!offset || *offset >= EepromSize) Fail(value, name, "the offset must be 0 to 0xFF");
-                spec.EepromBytes[uint8_t(*offset)] = Byte(value, name);
+                setup.EepromBytes[uint8_t(*offset)] = Byte(value, name);
             }
         }
     }
 
-    StationSpec Station(const toml::table& table, const std::string& where) const
+    StationSetup Station(const toml::table& table, const std::string& where) const
     {
         OnlyKeys(table, where + ".", {"frequency", "standard", "fm", "strength"});
-        StationSpec station;
+        StationSetup station;
         const toml::node* frequency = table.get("frequency");
         if (frequency == nullptr) Fail(table, where, "needs a frequency");
         station.FrequencyHz = Frequency(*frequency, where + ".frequency");
@@ -184,22 +184,22 @@ private:
         return station;
     }
 
-    void Stations(const toml::node& node, BoardSpec& spec) const
+    void Stations(const toml::node& node, BoardSetup& setup) const
     {
         if (!node.is_array_of_tables()) Fail(node, "station", "must be written as [[station]] tables");
-        std::vector<StationSpec> stations;
+        std::vector<StationSetup> stations;
         size_t index = 0;
         for (const toml::node& entry : *node.as_array())
             stations.push_back(Station(*entry.as_table(), "station[" + std::to_string(++index) + "]"));
-        spec.Stations = std::move(stations);
+        setup.Stations = std::move(stations);
     }
 
-    void Faults(const toml::table& table, BoardSpec& spec) const
+    void Faults(const toml::table& table, BoardSetup& setup) const
     {
         OnlyKeys(table, "faults.",
                  {"no-interface", "refuse-opens", "fail-access-at-byte", "error-at-byte", "refuse-notifications",
                   "tuner-refuses-writes", "demodulator-refuses-writes", "eeprom-silent", "fail-allocation"});
-        FaultSpec& faults = spec.Faults;
+        FaultSetup& faults = setup.Faults;
         auto count = [&](const char* key, std::optional<uint32_t>& field) {
             if (const toml::node* node = table.get(key)) field = Unsigned(*node, std::string("faults.") + key);
         };
@@ -221,18 +221,18 @@ private:
     std::string directory_;
 };
 
-void Reader::Load(const toml::table& root, BoardSpec& spec)
+void Reader::Load(const toml::table& root, BoardSetup& setup)
 {
     OnlyKeys(root, "", {"description", "registry", "tuner", "demodulator", "eeprom", "station", "faults"});
     if (const toml::node* node = root.get("description"); node != nullptr && !node->is_string())
         Fail(*node, "description", "must be a text, not " + Shown(*node));
-    if (const toml::node* node = root.get("registry")) Registry(Table(*node, "registry"), spec);
-    if (const toml::node* node = root.get("tuner")) Tuner(Table(*node, "tuner"), spec);
-    if (const toml::node* node = root.get("demodulator")) Demodulator(Table(*node, "demodulator"), spec);
-    if (const toml::node* node = root.get("eeprom")) Eeprom(Table(*node, "eeprom"), spec);
-    if (const toml::node* node = root.get("station")) Stations(*node, spec);
-    if (const toml::node* node = root.get("faults")) Faults(Table(*node, "faults"), spec);
-    spec.Sources.push_back(name_);
+    if (const toml::node* node = root.get("registry")) Registry(Table(*node, "registry"), setup);
+    if (const toml::node* node = root.get("tuner")) Tuner(Table(*node, "tuner"), setup);
+    if (const toml::node* node = root.get("demodulator")) Demodulator(Table(*node, "demodulator"), setup);
+    if (const toml::node* node = root.get("eeprom")) Eeprom(Table(*node, "eeprom"), setup);
+    if (const toml::node* node = root.get("station")) Stations(*node, setup);
+    if (const toml::node* node = root.get("faults")) Faults(Table(*node, "faults"), setup);
+    setup.Sources.push_back(name_);
 }
 
 }  // namespace
@@ -249,7 +249,7 @@ std::vector<uint8_t> ReadEepromImage(const std::string& path, const std::string&
     return image;
 }
 
-void LoadBoardText(std::string_view text, const std::string& name, const std::string& directory, BoardSpec& spec)
+void LoadBoardText(std::string_view text, const std::string& name, const std::string& directory, BoardSetup& setup)
 {
     toml::table root;
     try {
@@ -259,16 +259,16 @@ void LoadBoardText(std::string_view text, const std::string& name, const std::st
         message << name << ':' << error.source().begin.line << ": " << error.description();
         throw UsageError(message.str());
     }
-    Reader(name, directory).Load(root, spec);
+    Reader(name, directory).Load(root, setup);
 }
 
-void LoadBoardFile(const std::string& path, BoardSpec& spec)
+void LoadBoardFile(const std::string& path, BoardSetup& setup)
 {
     std::ifstream file(path, std::ios::binary);
     if (!file) throw UsageError(path + ": cannot read the board file");
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     std::string directory = std::filesystem::path(path).parent_path().string();
-    LoadBoardText(text, path, directory.empty() ? "." : directory, spec);
+    LoadBoardText(text, path, directory.empty() ? "." : directory, setup);
 }
 
 }  // namespace tvtuner

@@ -5,15 +5,15 @@
 #include <string>
 #include <string_view>
 
-#include "tools/tvtuner/BoardSpec.h"
+#include "tools/tvtuner/BoardSetup.h"
 
 namespace tvtuner {
 
-void LoadBoardFile(const std::string& path, BoardSpec& spec);
+void LoadBoardFile(const std::string& path, BoardSetup& setup);
 
 // Board text under a name for messages; files it names are looked up in
 // directory.
-void LoadBoardText(std::string_view text, const std::string& name, const std::string& directory, BoardSpec& spec);
+void LoadBoardText(std::string_view text, const std::string& name, const std::string& directory, BoardSetup& setup);
 
 // Reads a binary EEPROM image (at most 256 bytes).
 std::vector<uint8_t> ReadEepromImage(const std::string& path, const std::string& context);

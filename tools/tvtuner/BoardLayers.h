@@ -4,11 +4,11 @@
 
 #include <vector>
 
-#include "tools/tvtuner/BoardSpec.h"
+#include "tools/tvtuner/BoardSetup.h"
 #include "tools/tvtuner/Options.h"
 
 namespace tvtuner {
 
-BoardSpec BuildBoard(const std::vector<BoardLayer>& layers);
+BoardSetup BuildBoard(const std::vector<BoardLayer>& layers);
 
 }  // namespace tvtuner

@@ -60,7 +60,7 @@ void Identify(Session& session, EventSink& events)
     } else {
         event["source"] = "eeprom";
         Event eeprom = Event::object();
-        std::optional<std::string> text = session.Spec().RegistryValue("EEPROMAddr");
+        std::optional<std::string> text = session.Setup().RegistryValue("EEPROMAddr");
         if (std::optional<uint32_t> address = text ? ParseUnsigned(*text) : std::nullopt) {
             uint8_t eepromAddress = uint8_t(*address & 0xFE);
             eeprom["address"] = eepromAddress;

@@ -36,7 +36,7 @@ std::vector<Command> ReadScript(const std::string& path)
 
 int Run(const Options& options)
 {
-    BoardSpec board = BuildBoard(options.Board);
+    BoardSetup board = BuildBoard(options.Board);
     std::vector<Command> script;
     if (options.Command == CommandKind::Run) script = ReadScript(options.Script);
     std::ofstream waveform;

@@ -36,12 +36,12 @@ const char* NotificationKind(ULONG kind)
 
 }  // namespace
 
-Session::Session(const BoardSpec& spec, EventSink& events, bool trace) : spec_(spec), events_(events), trace_(trace)
+Session::Session(const BoardSetup& setup, EventSink& events, bool trace) : setup_(setup), events_(events), trace_(trace)
 {
     previousHandler_ = sim::SetViolationHandler([this](const std::string& message) { OnViolation(message); });
     driver_ = sim::LoadDriver(&DriverEntry);
     if (!driver_->Registered()) OnViolation("the driver did not register with the class driver");
-    board_ = std::make_unique<sim::Board>(Describe(spec_));
+    board_ = std::make_unique<sim::Board>(Describe(setup_));
     busListener_ = board_->Bus().AddListener([this](const sim::BusSegment& segment) { OnSegment(segment); });
     notificationListener_ = board_->Bridge().AddNotificationListener(
         [this](const sim::BridgeNotification& notification) { OnNotification(notification); });
@@ -110,7 +110,7 @@ void Session::OnViolation(const std::string& message)
 
 bool Session::Start()
 {
-    ArmFaults(spec_, *board_);
+    ArmFaults(setup_, *board_);
     adapter_ = board_->CreateAdapter(driver_);
     Snapshot before = Take();
     sim::StartResult start = adapter_->Start();

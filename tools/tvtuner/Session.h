@@ -14,7 +14,7 @@
 #include "sim/Board.h"
 #include "sim/Kernel.h"
 #include "sim/stream/StreamClass.h"
-#include "tools/tvtuner/BoardSpec.h"
+#include "tools/tvtuner/BoardSetup.h"
 #include "tools/tvtuner/Events.h"
 #include "tools/tvtuner/Stats.h"
 
@@ -25,7 +25,7 @@ namespace tvtuner {
 class Session {
 public:
     // trace: report bus segments and notifications as events.
-    Session(const BoardSpec& spec, EventSink& events, bool trace);
+    Session(const BoardSetup& setup, EventSink& events, bool trace);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -56,7 +56,7 @@ public:
 
     const std::vector<sim::BusSegment>& Segments() const { return segments_; }
     uint32_t BusClockHz() const { return busClockHz_; }
-    const BoardSpec& Spec() const { return spec_; }
+    const BoardSetup& Setup() const { return setup_; }
     // The driver's tuner object once started.
     const TunerDevice* Tuner() const;
 
@@ -80,7 +80,7 @@ private:
     void OnViolation(const std::string& message);
     Event Reported(const std::string& name, const Event& args, std::optional<int> line, const sim::Result& result);
 
-    BoardSpec spec_;
+    BoardSetup setup_;
     EventSink& events_;
     bool trace_;
     sim::ViolationHandler previousHandler_;

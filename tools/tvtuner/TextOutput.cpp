@@ -46,8 +46,8 @@ std::string Bytes(const Event& data)
     return text;
 }
 
-}  // namespace
-
+// A record's fields as "Name value" pairs, frequencies in MHz and standards
+// by name.
 std::string RecordText(const Event& record)
 {
     std::string text;
@@ -55,6 +55,8 @@ std::string RecordText(const Event& record)
         text += (text.empty() ? "" : "  ") + key + " " + ValueText(key, value);
     return text;
 }
+
+}  // namespace
 
 TextOutput::TextOutput(std::ostream& out, std::ostream& errors, bool showRequests)
     : out_(out), errors_(errors), showRequests_(showRequests)

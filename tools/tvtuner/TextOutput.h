@@ -35,8 +35,4 @@ private:
     std::vector<Event> stations_;
 };
 
-// Exported for the tune and identify summaries: a record's fields as
-// "Name value" pairs, frequencies in MHz and standards by name.
-std::string RecordText(const Event& record);
-
 }  // namespace tvtuner

@@ -13,14 +13,14 @@
 
 namespace tvtuner {
 
-struct StationSpec {
+struct StationSetup {
     uint32_t FrequencyHz = 0;
     bool Fm = false;
     uint32_t Standard = 0;  // KS_AnalogVideo_* of a TV station
     uint32_t Strength = 100;
 };
 
-struct FaultSpec {
+struct FaultSetup {
     bool NoInterface = false;                 // the bridge offers no I2C interface
     std::optional<uint32_t> RefuseOpens;      // the bridge refuses this many bus opens
     std::optional<uint32_t> FailAccessAtByte; // i2cAccess fails at this byte command
@@ -32,7 +32,7 @@ struct FaultSpec {
     std::optional<uint32_t> FailAllocation;   // the Nth pool allocation fails
 };
 
-struct BoardSpec {
+struct BoardSetup {
     std::vector<std::string> Sources;  // where the layers came from, for messages
 
     // The driver key's values, as an installer stores them: text.
@@ -55,8 +55,8 @@ struct BoardSpec {
     std::optional<std::vector<uint8_t>> EepromImage;
     std::map<uint8_t, uint8_t> EepromBytes;
 
-    std::optional<std::vector<StationSpec>> Stations;
-    FaultSpec Faults;
+    std::optional<std::vector<StationSetup>> Stations;
+    FaultSetup Faults;
 
     // Sets a value, replacing one of the same name in any case.
     void SetRegistry(const std::string& name, const std::string& value);

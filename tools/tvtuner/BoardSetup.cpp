@@ -1,4 +1,4 @@
-#include "tools/tvtuner/BoardSpec.h"
+#include "tools/tvtuner/BoardSetup.h"
 
 #include <algorithm>
 
@@ -7,7 +7,7 @@
 namespace tvtuner {
 
 // Value names match without regard to case, as in the registry.
-void BoardSpec::SetRegistry(const std::string& name, const std::string& value)
+void BoardSetup::SetRegistry(const std::string& name, const std::string& value)
 {
     for (auto& [existing, text] : Registry) {
         if (Lowercase(existing) == Lowercase(name)) {
@@ -18,12 +18,12 @@ void BoardSpec::SetRegistry(const std::string& name, const std::string& value)
     Registry.emplace_back(name, value);
 }
 
-void BoardSpec::RemoveRegistry(const std::string& name)
+void BoardSetup::RemoveRegistry(const std::string& name)
 {
     std::erase_if(Registry, [&](const auto& entry) { return Lowercase(entry.first) == Lowercase(name); });
 }
 
-std::optional<std::string> BoardSpec::RegistryValue(const std::string& name) const
+std::optional<std::string> BoardSetup::RegistryValue(const std::string& name) const
 {
     for (const auto& [existing, text] : Registry) {
         if (Lowercase(existing) == Lowercase(name)) return text;
