@@ -1,7 +1,7 @@
 // The tuner object: everything the driver knows about the fitted tuner
 // module, one per adapter, built in place in the device extension behind
 // the I2C client. Its operations are spread over the subsystems that
-// specify them (tuner/, properties/, config/, driver/).
+// own them (tuner/, properties/, config/, driver/).
 #pragma once
 
 #include "i2c/I2cClient.h"
