@@ -18,13 +18,6 @@ constexpr ULONG DeviceRequestTimeoutSeconds = 15;
 constexpr CSHORT IoTypeIrp = 6;
 constexpr CCHAR PowerIrpStackSize = 2;
 
-std::string StatusText(NTSTATUS status)
-{
-    std::ostringstream text;
-    text << "0x" << std::hex << uint32_t(status);
-    return text.str();
-}
-
 void ReportAll(const std::vector<std::string>& problems)
 {
     for (const std::string& problem : problems) ReportViolation(problem);
@@ -533,33 +526,20 @@ std::vector<PendingRequest> Adapter::Outstanding() const
     return held;
 }
 
-Result Adapter::Initialize()
+Result Adapter::SendRaw(SRB_COMMAND command, const char* name)
 {
-    Request request = requests::Raw(SRB_INITIALIZE_DEVICE);
-    request.Name = "initialize";
+    Request request = requests::Raw(command);
+    request.Name = name;
     return Send(request);
 }
 
-Result Adapter::GetStreamInfo()
-{
-    Request request = requests::Raw(SRB_GET_STREAM_INFO);
-    request.Name = "get stream info";
-    return Send(request);
-}
+Result Adapter::Initialize() { return SendRaw(SRB_INITIALIZE_DEVICE, "initialize"); }
 
-Result Adapter::CompleteInitialization()
-{
-    Request request = requests::Raw(SRB_INITIALIZATION_COMPLETE);
-    request.Name = "initialization complete";
-    return Send(request);
-}
+Result Adapter::GetStreamInfo() { return SendRaw(SRB_GET_STREAM_INFO, "get stream info"); }
 
-Result Adapter::Stop()
-{
-    Request request = requests::Raw(SRB_UNINITIALIZE_DEVICE);
-    request.Name = "stop";
-    return Send(request);
-}
+Result Adapter::CompleteInitialization() { return SendRaw(SRB_INITIALIZATION_COMPLETE, "initialization complete"); }
+
+Result Adapter::Stop() { return SendRaw(SRB_UNINITIALIZE_DEVICE, "stop"); }
 
 StartResult Adapter::Start()
 {

@@ -183,6 +183,8 @@ public:
     std::optional<HW_STREAM_HEADER> StreamHeader() const;
 
 private:
+    Result SendRaw(SRB_COMMAND command, const char* name);
+
     std::shared_ptr<AdapterCore> core_;
 };
 

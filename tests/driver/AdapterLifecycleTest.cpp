@@ -247,7 +247,9 @@ TEST_F(AdapterLifecycle, AFailedStartGivesEverythingBack)
         EXPECT_EQ(adapter.Initialize().Status, STATUS_NO_SUCH_DEVICE);
         EXPECT_FALSE(board.Bridge().IsOpen());
         EXPECT_EQ(board.Bridge().InterfaceReferences(), 0);
-        if (!c.BusTouched) EXPECT_TRUE(board.Bus().Trace().empty());
+        if (!c.BusTouched) {
+            EXPECT_TRUE(board.Bus().Trace().empty());
+        }
 
         sim::Request tune = requests::SetFrequency(Uhf21Hz);
         tune.ClassDriverChecks = false;  // no stream information came

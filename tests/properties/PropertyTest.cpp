@@ -22,7 +22,9 @@ void PropertyTest::TearDown()
 
 TunerBuilder& PropertyTest::Build(uint32_t model)
 {
-    return Build(TunerOptions{model});
+    TunerOptions options;
+    options.Model = model;
+    return Build(options);
 }
 
 TunerBuilder& PropertyTest::Build(const TunerOptions& options)
